@@ -1,0 +1,67 @@
+#include "app/callbacks.h"
+
+#include "app/input.h"
+#include "app/view.h"
+#include "edit/keyboard.h"
+#include "platform/key_state.h"
+
+#include <GL/freeglut.h>
+
+void onKeyboard(unsigned char character, int, int)
+{
+    noteEventModifiers(glutGetModifiers());
+    noteCharacterKey(character, true);
+    keyboardCommand(character);
+}
+
+void onKeyboardUp(unsigned char character, int, int)
+{
+    noteEventModifiers(glutGetModifiers());
+    noteCharacterKey(character, false);
+}
+
+void onSpecial(int key, int, int)
+{
+    noteSpecialKey(key, true);
+}
+
+void onSpecialUp(int key, int, int)
+{
+    noteSpecialKey(key, false);
+}
+
+void onEntry(int state)
+{
+    // Without the pointer the window no longer gets the keyboard, so a key released
+    // elsewhere would otherwise stay down here.
+    if (state == GLUT_LEFT)
+    {
+        releaseAllKeys();
+    }
+}
+
+void onReshape(int width, int height)
+{
+    EditorState& e = editor;
+    e.windowWidth = width;
+    e.windowHeight = height;
+    applyProjection(e);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void onMotion(int x, int y)
+{
+    handlePointerMotion(x, y);
+}
+
+void onMouse(int button, int state, int x, int y)
+{
+    if (button != GLUT_LEFT_BUTTON && button != GLUT_RIGHT_BUTTON)
+    {
+        return;
+    }
+    // The toolkit's modifier report is exact here (not in the motion callback).
+    noteEventModifiers(glutGetModifiers());
+    handlePointerButton(button, state == GLUT_DOWN, x, y);
+}

@@ -1,0 +1,152 @@
+#include "edit/pointer_edit.h"
+
+#include "edit/geometry.h"
+#include "model/table_sqrt.h"
+#include "platform/key_state.h"
+
+#include <cassert>
+#include <cstddef>
+
+namespace
+{
+// An attachment this far from the pointer or farther is never picked.
+constexpr double PICK_RANGE = 1000.0;
+constexpr int NO_CANDIDATE = 9999;
+
+void pickAttachment()
+{
+    const Ship& s = ship;
+    EditorState& e = editor;
+    double best = PICK_RANGE;
+    int candidate = NO_CANDIDATE;
+    for (std::size_t i = 0; i < s.attachments.size(); i++)
+    {
+        const Attachment& a = s.attachments[i];
+        const float d = fastLength(a.x - e.pointerWorld.x, a.y - e.pointerWorld.y);
+        // Strictly nearer only, so of two at the same distance the earlier one stays.
+        if (best > d)
+        {
+            best = d;
+            candidate = static_cast<int>(i);
+        }
+    }
+    if (candidate != NO_CANDIDATE)
+    {
+        e.attachmentDragActive = true;
+        e.draggedAttachment = candidate;
+    }
+}
+
+void placeAttachment()
+{
+    const EditorState& e = editor;
+    Attachment a;
+    a.key = e.currentKey;
+    a.x = e.pointerWorld.x;
+    a.y = e.pointerWorld.y;
+    a.triangle = NO_EDGE;
+    a.edge = NO_EDGE;
+    a.modeFlag = e.modeFlag;
+    ship.attachments.push_back(a);
+}
+
+void addPoint()
+{
+    Ship& s = ship;
+    s.pendingPoints.push_back(snapToGrid(editor.pointerWorld));
+    if (s.pendingPoints.size() == 3)
+    {
+        Triangle t;
+        t.corners[0] = s.pendingPoints[0];
+        t.corners[1] = s.pendingPoints[1];
+        t.corners[2] = s.pendingPoints[2];
+        normaliseWinding(t);
+        s.triangles.push_back(t);
+        s.pendingPoints.clear();
+    }
+    assert(s.pendingPoints.size() <= 2);
+}
+} // namespace
+
+void pointerButtonAction(int button, bool pressed, int x, int y)
+{
+    EditorState& e = editor;
+    if (button == BUTTON_LEFT)
+    {
+        if (!pressed)
+        {
+            e.panActive = false;
+            e.vertexDragActive = false;
+            e.attachmentDragActive = false;
+        }
+        else if (isKeyDown(Key::Shift))
+        {
+            e.panActive = true;
+            e.lastPointerX = x;
+            e.lastPointerY = y;
+        }
+        else if (isKeyDown(Key::Control))
+        {
+            pickAttachment();
+        }
+        else
+        {
+            // Whether a corner lies under the pointer is not checked: a drag started on
+            // empty grid picks up the first corner it reaches.
+            e.vertexDragActive = true;
+        }
+    }
+    else if (button == BUTTON_RIGHT && pressed)
+    {
+        if (isKeyDown(Key::Control))
+        {
+            placeAttachment();
+        }
+        else
+        {
+            addPoint();
+        }
+    }
+}
+
+bool cornerDragStep(Vec2 previous, Vec2 next)
+{
+    const Vec2 from = snapToGrid(previous);
+    const Vec2 to = snapToGrid(next);
+    if (from.x == to.x && from.y == to.y)
+    {
+        return false;
+    }
+    // Every corner on the grid point follows, so shared corners keep their triangles
+    // joined. The scan never goes back: a corner that a re-winding moved to an already
+    // scanned slot waits for the next event.
+    for (Triangle& t : ship.triangles)
+    {
+        for (int k = 0; k < 3; k++)
+        {
+            if (t.corners[k].x == from.x && t.corners[k].y == from.y)
+            {
+                t.corners[k] = to;
+                normaliseWinding(t);
+                if (isKeyDown(Key::Control))
+                {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+void attachmentDragStep(Vec2 next)
+{
+    const int index = editor.draggedAttachment;
+    // A load may have replaced the attachments since the pick.
+    if (index < 0 || static_cast<std::size_t>(index) >= ship.attachments.size())
+    {
+        return;
+    }
+    const Vec2 p = snapToGrid(next);
+    ship.attachments[static_cast<std::size_t>(index)].x = p.x;
+    ship.attachments[static_cast<std::size_t>(index)].y = p.y;
+}

@@ -1,0 +1,4 @@
+#include "model/ship.h"
+
+Ship ship;
+EditorState editor;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A triangle or attachment field holding this value is bound to no edge.
+constexpr int NO_EDGE = 9999;
+
+// A point in world units; y grows upward.
+struct Vec2
+{
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Three corners in the order a, b, c. Edge k runs from corner k to corner (k + 1) % 3,
+// so an attachment names an edge by the index of its first corner.
+struct Triangle
+{
+    Vec2 corners[3];
+};
+
+// A marker bound to one keyboard character. It binds itself anew on every frame to the
+// nearest outline edge; `triangle` and `edge` hold what the last frame found.
+struct Attachment
+{
+    unsigned char key = 0; // the label character, taken as 0..255
+    double x = 0.0;        // world units, not necessarily on the grid
+    double y = 0.0;
+    int triangle = NO_EDGE; // index into Ship::triangles, or NO_EDGE
+    int edge = NO_EDGE;     // 0, 1 or 2: first corner of the bound edge, or NO_EDGE
+    bool modeFlag = false;  // selects the marker colour; saved with the ship
+};
+
+struct Ship
+{
+    std::vector<Vec2> pendingPoints; // clicked towards the next triangle; at most two between events
+    std::vector<Triangle> triangles; // in order of creation; the index is the identity
+    std::vector<Attachment> attachments;
+};
+
+// The view's origin is an integer pair: pans move it in whole world units.
+struct ViewOrigin
+{
+    int32_t x = -150;
+    int32_t y = -150;
+};
+
+// World units shown across and up the window; there is no zoom.
+constexpr int VIEW_SIZE = 300;
+
+// State shared by the event callbacks.
+struct EditorState
+{
+    ViewOrigin viewOrigin;       // lower-left corner of the visible square, world units
+    int32_t windowWidth = 0;     // pixels, 0 until the first reshape
+    int32_t windowHeight = 0;    // pixels, 0 until the first reshape
+    Vec2 pointerWorld;           // pointer at the last motion or left/right button event
+    int32_t lastPointerX = 0;    // pixels, where the pan last stepped from
+    int32_t lastPointerY = 0;
+    bool panActive = false;      // at most one of the three drags is active
+    bool vertexDragActive = false;
+    bool attachmentDragActive = false;
+    int32_t draggedAttachment = 0;   // index into Ship::attachments while attachmentDragActive
+    unsigned char currentKey = 0;    // key given to newly placed attachments
+    bool modeFlag = true;            // flag given to newly placed attachments
+};
+
+extern Ship ship;
+extern EditorState editor;

@@ -1,0 +1,615 @@
+#include "shipfile/ship_file.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+static void appendFormat(std::string& out, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+static void appendFormat(std::string& out, const char* format, ...)
+{
+    char buffer[128];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    assert(length >= 0);
+    if (static_cast<size_t>(length) < sizeof buffer)
+    {
+        out.append(buffer, static_cast<size_t>(length));
+        return;
+    }
+    // "%f" of a very large double runs to hundreds of digits.
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(length) + 1);
+    va_start(args, format);
+    std::vsnprintf(&out[start], static_cast<size_t>(length) + 1, format, args);
+    va_end(args);
+    out.resize(start + static_cast<size_t>(length));
+}
+
+// The value stored after the corners: the area over 100. The two first cross terms are
+// added before the third, and the halving comes before the division, so that every build
+// writes the same digits for the same corners.
+static double storedArea(const Triangle& t)
+{
+    const Vec2& a = t.corners[0];
+    const Vec2& b = t.corners[1];
+    const Vec2& c = t.corners[2];
+    const double s = ((a.x * b.y - b.x * a.y) + (b.x * c.y - c.x * b.y)) + (c.x * a.y - a.x * c.y);
+    return (std::fabs(s) * 0.5) / 100.0;
+}
+
+std::string formatShipFile(const std::vector<Triangle>& triangles,
+                           const std::vector<Attachment>& attachments)
+{
+    std::string out;
+    appendFormat(out, "%i\r\n", static_cast<int>(triangles.size()));
+    for (const Triangle& t : triangles)
+    {
+        for (const Vec2& corner : t.corners)
+        {
+            appendFormat(out, "%f %f ", corner.x, corner.y);
+        }
+        appendFormat(out, "%f\r\n", storedArea(t));
+    }
+    appendFormat(out, "%i\r\n", static_cast<int>(attachments.size()));
+    for (const Attachment& a : attachments)
+    {
+        // The key goes out as its unsigned code, so 0xA7 is written 167, never negative.
+        appendFormat(out, "%f %f %i %i %i %i\r\n", a.x, a.y, static_cast<int>(a.key), a.triangle,
+                     a.edge, a.modeFlag ? 1 : 0);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+//
+// Values are read the way the "%i" and "%f" conversions of the C library's scanf read them
+// from a stream in the C locale, so hand-written files load as they always have: any white
+// space between values, a conversion stops where scanf's would and the next value starts
+// there. Unlike scanf, a value that cannot be held (an integer beyond int, a coordinate that
+// is not finite as a float) is an error, because it would otherwise become garbage in the ship.
+
+enum class ReadStatus
+{
+    ok,
+    end,        // only white space was left
+    notNumber,  // the text at this place is no number
+    outOfRange, // an integer beyond int
+    notFinite,  // nan, inf, or too large for a float
+};
+
+struct TextReader
+{
+    std::string_view text;
+    size_t pos = 0;
+    int line = 1;        // line of `pos`, counting line feeds
+    std::string scratch; // the characters of the number being read
+};
+
+static bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+static bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+static int hexDigitValue(char c)
+{
+    int value = -1;
+    if (isDigit(c))
+    {
+        value = c - '0';
+    }
+    else if (c >= 'a' && c <= 'f')
+    {
+        value = c - 'a' + 10;
+    }
+    else if (c >= 'A' && c <= 'F')
+    {
+        value = c - 'A' + 10;
+    }
+    return value;
+}
+
+static char lowerCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Skips white space; returns false when the text is used up.
+static bool skipSpace(TextReader& r)
+{
+    while (r.pos < r.text.size() && isSpace(r.text[r.pos]))
+    {
+        if (r.text[r.pos] == '\n')
+        {
+            r.line++;
+        }
+        r.pos++;
+    }
+    return r.pos < r.text.size();
+}
+
+static bool peekIs(const TextReader& r, char lower)
+{
+    return r.pos < r.text.size() && lowerCase(r.text[r.pos]) == lower;
+}
+
+// A "%i" integer: optional sign, then 0x and hexadecimal digits, 0 and octal digits, or
+// decimal digits. A lone "0x" reads as zero with the x consumed.
+static ReadStatus readInteger(TextReader& r, int& value)
+{
+    if (!skipSpace(r))
+    {
+        return ReadStatus::end;
+    }
+    const std::string_view t = r.text;
+    bool negative = false;
+    if (t[r.pos] == '+' || t[r.pos] == '-')
+    {
+        negative = t[r.pos] == '-';
+        r.pos++;
+    }
+    int base = 10;
+    bool gotDigit = false;
+    if (r.pos < t.size() && t[r.pos] == '0')
+    {
+        gotDigit = true;
+        r.pos++;
+        base = 8;
+        if (peekIs(r, 'x'))
+        {
+            base = 16;
+            r.pos++;
+        }
+    }
+    // Magnitudes beyond 2^31 are out of range whatever the sign; stop counting there.
+    const uint64_t limit = uint64_t{1} << 31;
+    uint64_t magnitude = 0;
+    while (r.pos < t.size())
+    {
+        const int digit = hexDigitValue(t[r.pos]);
+        if (digit < 0 || digit >= base)
+        {
+            break;
+        }
+        if (magnitude <= limit)
+        {
+            magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+        }
+        gotDigit = true;
+        r.pos++;
+    }
+    if (!gotDigit)
+    {
+        return ReadStatus::notNumber;
+    }
+    if (magnitude > (negative ? limit : limit - 1))
+    {
+        return ReadStatus::outOfRange;
+    }
+    const int64_t signedValue =
+        negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    value = static_cast<int>(signedValue);
+    return ReadStatus::ok;
+}
+
+// Consumes `word` (lower case) if the text continues with it in any letter case.
+static bool consumeWord(TextReader& r, const char* word)
+{
+    const size_t length = std::strlen(word);
+    bool matches = r.pos + length <= r.text.size();
+    for (size_t i = 0; matches && i < length; ++i)
+    {
+        matches = lowerCase(r.text[r.pos + i]) == word[i];
+    }
+    if (matches)
+    {
+        r.pos += length;
+    }
+    return matches;
+}
+
+// A "%f" number read as single precision. The characters scanf would take are collected
+// first (digits, one point, an exponent with its sign; hexadecimal digits and a binary
+// exponent after 0x) and then converted, so "1e" reads as 1 with the e consumed and
+// "1.5.25" reads as 1.5 followed by .25.
+static ReadStatus readFloat(TextReader& r, float& value)
+{
+    if (!skipSpace(r))
+    {
+        return ReadStatus::end;
+    }
+    const std::string_view t = r.text;
+    std::string& buffer = r.scratch;
+    buffer.clear();
+    size_t signLength = 0;
+    if (t[r.pos] == '+' || t[r.pos] == '-')
+    {
+        buffer += t[r.pos];
+        signLength = 1;
+        r.pos++;
+    }
+    // nan and inf (or infinity) are numbers to scanf, but no place in a ship can hold them.
+    if (peekIs(r, 'n') || peekIs(r, 'i'))
+    {
+        const bool special = consumeWord(r, "nan") || consumeWord(r, "inf");
+        return special ? ReadStatus::notFinite : ReadStatus::notNumber;
+    }
+    bool hexadecimal = false;
+    bool gotDigit = false;
+    bool gotDot = false;
+    bool gotExponent = false;
+    char exponentChar = 'e';
+    if (r.pos < t.size() && t[r.pos] == '0')
+    {
+        buffer += '0';
+        r.pos++;
+        if (peekIs(r, 'x'))
+        {
+            buffer += 'x';
+            r.pos++;
+            hexadecimal = true;
+            exponentChar = 'p';
+        }
+        else
+        {
+            gotDigit = true;
+        }
+    }
+    while (r.pos < t.size())
+    {
+        const char c = t[r.pos];
+        if (isDigit(c) || (hexadecimal && !gotExponent && hexDigitValue(c) >= 0))
+        {
+            buffer += c;
+            gotDigit = true;
+        }
+        else if (gotExponent && buffer.back() == exponentChar && (c == '+' || c == '-'))
+        {
+            buffer += c;
+        }
+        else if (gotDigit && !gotExponent && lowerCase(c) == exponentChar)
+        {
+            buffer += exponentChar;
+            gotExponent = true;
+            gotDot = true;
+        }
+        else if (!gotDot && c == '.')
+        {
+            buffer += c;
+            gotDot = true;
+        }
+        else
+        {
+            break;
+        }
+        r.pos++;
+    }
+    if (buffer.size() == signLength || (hexadecimal && buffer.size() == 2 + signLength))
+    {
+        return ReadStatus::notNumber;
+    }
+    // The program never changes the locale, so strtof reads a point as the decimal mark.
+    char* end = nullptr;
+    const float converted = std::strtof(buffer.c_str(), &end);
+    if (end == buffer.c_str())
+    {
+        return ReadStatus::notNumber;
+    }
+    if (!std::isfinite(converted))
+    {
+        return ReadStatus::notFinite;
+    }
+    value = converted;
+    return ReadStatus::ok;
+}
+
+static std::string recordName(const char* kind, int index, int count)
+{
+    return std::string(kind) + " " + std::to_string(index + 1) + " of " + std::to_string(count);
+}
+
+static bool failParse(ReadStatus status, bool integer, const TextReader& r,
+                      const std::string& where, std::string& error)
+{
+    const char* problem = "";
+    switch (status)
+    {
+        case ReadStatus::end:
+            problem = "file ends early";
+            break;
+        case ReadStatus::notNumber:
+            problem = integer ? "expected an integer" : "expected a number";
+            break;
+        case ReadStatus::outOfRange:
+            problem = "integer out of range";
+            break;
+        case ReadStatus::notFinite:
+            problem = "number not finite in single precision";
+            break;
+        case ReadStatus::ok:
+            assert(false);
+            break;
+    }
+    error = "line " + std::to_string(r.line) + ": " + problem + " (" + where + ")";
+    return false;
+}
+
+bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error)
+{
+    content = ShipFileContent{};
+    TextReader r;
+    r.text = text;
+    // Records are appended as they are read, never reserved from a count: a damaged count
+    // must not claim memory the file does not back.
+    ShipFileContent read;
+
+    int triangleCount = 0;
+    ReadStatus status = readInteger(r, triangleCount);
+    if (status != ReadStatus::ok)
+    {
+        return failParse(status, true, r, "triangle count", error);
+    }
+    for (int i = 0; i < triangleCount; ++i)
+    {
+        // Six coordinates, then the area, which is checked like any number and dropped.
+        float values[7];
+        for (float& v : values)
+        {
+            status = readFloat(r, v);
+            if (status != ReadStatus::ok)
+            {
+                return failParse(status, false, r, recordName("triangle", i, triangleCount), error);
+            }
+        }
+        Triangle t;
+        for (int k = 0; k < 3; ++k)
+        {
+            t.corners[k].x = static_cast<double>(values[2 * k]);
+            t.corners[k].y = static_cast<double>(values[2 * k + 1]);
+        }
+        read.triangles.push_back(t);
+    }
+
+    int attachmentCount = 0;
+    status = readInteger(r, attachmentCount);
+    if (status != ReadStatus::ok)
+    {
+        return failParse(status, true, r, "attachment count", error);
+    }
+    for (int j = 0; j < attachmentCount; ++j)
+    {
+        float position[2];
+        int integers[4]; // key, triangle, edge, flag
+        bool integer = false;
+        status = ReadStatus::ok;
+        for (int n = 0; n < 2 && status == ReadStatus::ok; ++n)
+        {
+            status = readFloat(r, position[n]);
+        }
+        for (int n = 0; n < 4 && status == ReadStatus::ok; ++n)
+        {
+            integer = true;
+            status = readInteger(r, integers[n]);
+        }
+        if (status != ReadStatus::ok)
+        {
+            return failParse(status, integer, r, recordName("attachment", j, attachmentCount),
+                             error);
+        }
+        // The stored triangle and edge are dropped: the next frame binds the attachment anew.
+        Attachment a;
+        a.x = static_cast<double>(position[0]);
+        a.y = static_cast<double>(position[1]);
+        a.key = static_cast<unsigned char>(integers[0]); // the low 8 bits
+        a.modeFlag = integers[3] != 0;
+        read.attachments.push_back(a);
+    }
+    // Whatever follows the last record is not part of the ship.
+    content = std::move(read);
+    error.clear();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+static std::string systemError(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+static bool readWholeFile(const char* path, std::string& text, std::string& error)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        error = std::strerror(errno);
+        return false;
+    }
+    text.clear();
+    char buffer[65536];
+    bool ok = true;
+    for (;;)
+    {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0)
+        {
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        else if (n == 0)
+        {
+            break;
+        }
+        else if (errno != EINTR)
+        {
+            error = std::strerror(errno);
+            ok = false;
+            break;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+static bool writeAll(int fd, const std::string& content)
+{
+    size_t written = 0;
+    while (written < content.size())
+    {
+        const ssize_t n = write(fd, content.data() + written, content.size() - written);
+        if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (n <= 0)
+        {
+            if (n == 0)
+            {
+                errno = EIO;
+            }
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+static std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    std::string folder = ".";
+    if (slash == 0)
+    {
+        folder = "/";
+    }
+    else if (slash != std::string::npos)
+    {
+        folder = path.substr(0, slash);
+    }
+    return folder;
+}
+
+bool replaceFileContent(const std::string& path, const std::string& content, std::string& error)
+{
+    // A new file gets the bits fopen would give it; an existing one keeps its own. A file
+    // the user may not write stays refused, as it was when the file was opened for writing.
+    // The umask can only be read by setting it; the editor runs on one thread.
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode_t mode = 0666 & ~mask;
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+    {
+        if (access(path.c_str(), W_OK) != 0)
+        {
+            error = systemError(path);
+            return false;
+        }
+        mode = existing.st_mode & 07777;
+    }
+
+    // The new content goes to a file beside the target and is renamed over it only once it
+    // is complete on disk, so a crash or a full disk never leaves a truncated ship file.
+    std::string tempPath = path + ".XXXXXX";
+    const int fd = mkstemp(&tempPath[0]);
+    if (fd < 0)
+    {
+        error = systemError("creating " + tempPath);
+        return false;
+    }
+    std::string step = "setting the permissions of " + tempPath;
+    bool ok = fchmod(fd, mode) == 0;
+    if (ok)
+    {
+        step = "writing " + tempPath;
+        ok = writeAll(fd, content);
+    }
+    if (ok)
+    {
+        step = "flushing " + tempPath;
+        ok = fsync(fd) == 0;
+    }
+    int failure = errno;
+    if (close(fd) != 0 && ok)
+    {
+        step = "closing " + tempPath;
+        ok = false;
+        failure = errno;
+    }
+    if (ok)
+    {
+        step = "renaming " + tempPath + " to " + path;
+        ok = rename(tempPath.c_str(), path.c_str()) == 0;
+        failure = errno;
+    }
+    if (!ok)
+    {
+        unlink(tempPath.c_str());
+        error = step + ": " + std::strerror(failure);
+        return false;
+    }
+
+    // Makes the rename itself survive a power loss. The new file is already in place, so a
+    // folder that cannot be synced does not turn a finished save into a failure.
+    const int folder = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0)
+    {
+        fsync(folder);
+        close(folder);
+    }
+    error.clear();
+    return true;
+}
+
+void saveShip()
+{
+    const Ship& s = ship;
+    std::string error;
+    if (!replaceFileContent(SHIP_FILE_NAME, formatShipFile(s.triangles, s.attachments), error))
+    {
+        std::fprintf(stderr, "gantrix: cannot save %s: %s\n", SHIP_FILE_NAME, error.c_str());
+        return;
+    }
+    // Flushed at once, so the line shows when standard output is a pipe or a file.
+    std::printf("SAVED!\n");
+    std::fflush(stdout);
+}
+
+void loadShip()
+{
+    Ship& s = ship;
+    std::string text;
+    std::string error;
+    ShipFileContent content;
+    // Nothing changes until the whole file has been read and found complete and valid.
+    if (!readWholeFile(SHIP_FILE_NAME, text, error) || !parseShipFile(text, content, error))
+    {
+        std::fprintf(stderr, "gantrix: cannot load %s: %s\n", SHIP_FILE_NAME, error.c_str());
+        return;
+    }
+    s.triangles = std::move(content.triangles);
+    s.attachments = std::move(content.attachments);
+    s.pendingPoints.clear(); // a half-built triangle does not survive a load
+    std::printf("LOADED!\n");
+    std::fflush(stdout);
+}

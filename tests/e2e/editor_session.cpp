@@ -1,0 +1,1086 @@
+#include "editor_session.h"
+
+#include "png_writer.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <cassert>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// How long a process gets to end after SIGTERM before it is killed.
+static constexpr Millis TERM_GRACE{3000};
+// How long a killed process gets before we give up waiting for it.
+static constexpr Millis KILL_GRACE{5000};
+static constexpr Millis POLL_STEP{5};
+// The frame probe paints this many pixels square in the window's bottom-right corner.
+static constexpr int PROBE_SIZE = 3;
+// A colour the editor never draws in that corner; once it is gone, a frame has landed.
+static constexpr Rgb PROBE_COLOUR = {0x13, 0xA7, 0x5B};
+static const char* EDITOR_TITLE = "Gantrix";
+
+#ifndef GANTRIX_BINARY
+#error "GANTRIX_BINARY must name the editor executable"
+#endif
+
+bool operator==(const Rgb& a, const Rgb& b)
+{
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+
+bool operator!=(const Rgb& a, const Rgb& b)
+{
+    return !(a == b);
+}
+
+std::ostream& operator<<(std::ostream& out, const Rgb& c)
+{
+    return out << "rgb(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+Rgb WindowImage::pixel(int x, int y) const
+{
+    assert(x >= 0 && x < width && y >= 0 && y < height);
+    size_t at = (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
+    return {rgb[at], rgb[at + 1], rgb[at + 2]};
+}
+
+bool WindowImage::writePng(const std::string& path) const
+{
+    if (width <= 0 || height <= 0)
+    {
+        return false;
+    }
+    return ::writePng(path, width, height, rgb);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processes
+
+static std::string findInPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':'))
+    {
+        std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+        {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+static std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct SpawnRequest
+{
+    std::string program;
+    std::vector<std::string> args; // argv[0] included
+    std::vector<std::string> env;
+    std::string cwd;
+    std::string outputPath; // stdout
+    std::string errorPath;  // stderr; may equal outputPath
+    int keepFd = -1;        // a descriptor the child inherits, -1 for none
+    int deathSignal = SIGKILL;
+};
+
+// Forks and execs. Everything the child needs is prepared before the fork, so the child
+// only makes system calls. The child gets `deathSignal` when the test process dies, so a
+// crashed or timed-out test leaves nothing running.
+static pid_t spawn(const SpawnRequest& request, std::string& error)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : request.args)
+    {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : request.env)
+    {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    envp.push_back(nullptr);
+
+    int outFd = open(request.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int errFd =
+        request.errorPath == request.outputPath
+            ? outFd
+            : open(request.errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (outFd < 0 || errFd < 0 || nullFd < 0)
+    {
+        error = "cannot open the output files for " + request.program + ": " + std::strerror(errno);
+        for (int fd : {outFd, errFd, nullFd})
+        {
+            if (fd >= 0 && (fd != errFd || errFd != outFd))
+            {
+                close(fd);
+            }
+        }
+        return -1;
+    }
+
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0)
+    {
+        prctl(PR_SET_PDEATHSIG, request.deathSignal);
+        if (getppid() != parent)
+        {
+            _exit(126);
+        }
+        if (!request.cwd.empty() && chdir(request.cwd.c_str()) != 0)
+        {
+            _exit(126);
+        }
+        dup2(nullFd, 0);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        if (request.keepFd >= 0)
+        {
+            fcntl(request.keepFd, F_SETFD, 0);
+        }
+        execve(request.program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    int forkErrno = errno;
+    close(nullFd);
+    if (errFd != outFd)
+    {
+        close(errFd);
+    }
+    close(outFd);
+    if (pid < 0)
+    {
+        error = std::string("fork failed: ") + std::strerror(forkErrno);
+        return -1;
+    }
+    return pid;
+}
+
+// Reaps `pid` if it has ended within `limit`; returns true and fills `status` then.
+static bool reapWithin(pid_t pid, Millis limit, int& status)
+{
+    Clock::time_point deadline = Clock::now() + limit;
+    for (;;)
+    {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno == ECHILD))
+        {
+            return true;
+        }
+        if (Clock::now() >= deadline)
+        {
+            return false;
+        }
+        std::this_thread::sleep_for(POLL_STEP);
+    }
+}
+
+// Ends one process we started: SIGTERM, a bounded wait, then SIGKILL and a bounded wait.
+static int endProcess(pid_t pid)
+{
+    int status = -1;
+    kill(pid, SIGTERM);
+    if (reapWithin(pid, TERM_GRACE, status))
+    {
+        return status;
+    }
+    kill(pid, SIGKILL);
+    if (!reapWithin(pid, KILL_GRACE, status))
+    {
+        ADD_FAILURE() << "process " << pid << " did not end even after SIGKILL";
+    }
+    return status;
+}
+
+// Our environment with DISPLAY pointing at `display`, or with no DISPLAY when it is negative.
+static std::vector<std::string> environmentWithDisplay(int display)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+    {
+        if (std::strncmp(*e, "DISPLAY=", 8) != 0)
+        {
+            env.emplace_back(*e);
+        }
+    }
+    if (display >= 0)
+    {
+        env.push_back("DISPLAY=:" + std::to_string(display));
+    }
+    return env;
+}
+
+// ---------------------------------------------------------------------------------------------
+// X helpers
+
+// Windows can vanish between a query and the next request; such errors must not end the
+// test. The failing call returns nothing or zero, and its caller reports that.
+static int ignoreXError(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+static Display* asDisplay(void* display)
+{
+    return static_cast<Display*>(display);
+}
+
+static int maskShift(unsigned long mask)
+{
+    int shift = 0;
+    while (mask != 0 && (mask & 1ul) == 0)
+    {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+static int channelFromPixel(unsigned long pixel, unsigned long mask)
+{
+    if (mask == 0)
+    {
+        return 0;
+    }
+    int shift = maskShift(mask);
+    unsigned long maxValue = mask >> shift;
+    unsigned long value = (pixel & mask) >> shift;
+    return static_cast<int>((value * 255 + maxValue / 2) / maxValue);
+}
+
+static unsigned long channelToPixel(int channel, unsigned long mask)
+{
+    int shift = maskShift(mask);
+    unsigned long maxValue = mask >> shift;
+    return ((static_cast<unsigned long>(channel) * maxValue + 127) / 255) << shift;
+}
+
+// Reads a rectangle of the window; width 0 when the read failed.
+static WindowImage readWindow(Display* display, Window window, int x, int y, int width, int height)
+{
+    WindowImage image;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, window, &attributes) == 0)
+    {
+        return image;
+    }
+    XImage* x11 = XGetImage(display, window, x, y, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (x11 == nullptr)
+    {
+        return image;
+    }
+    Visual* visual = attributes.visual;
+    image.width = width;
+    image.height = height;
+    image.rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    size_t at = 0;
+    for (int row = 0; row < height; ++row)
+    {
+        for (int column = 0; column < width; ++column)
+        {
+            unsigned long p = XGetPixel(x11, column, row);
+            image.rgb[at++] = static_cast<uint8_t>(channelFromPixel(p, visual->red_mask));
+            image.rgb[at++] = static_cast<uint8_t>(channelFromPixel(p, visual->green_mask));
+            image.rgb[at++] = static_cast<uint8_t>(channelFromPixel(p, visual->blue_mask));
+        }
+    }
+    XDestroyImage(x11);
+    return image;
+}
+
+static std::vector<TopLevelWindow> listTopLevel(Display* display)
+{
+    std::vector<TopLevelWindow> found;
+    Window root = DefaultRootWindow(display);
+    Window rootReturn = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, root, &rootReturn, &parent, &children, &count) == 0)
+    {
+        return found;
+    }
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
+            attributes.map_state != IsViewable)
+        {
+            continue;
+        }
+        TopLevelWindow w;
+        w.id = children[i];
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) != 0 && name != nullptr)
+        {
+            w.name = name;
+            XFree(name);
+        }
+        Window child = 0;
+        XTranslateCoordinates(display, children[i], root, 0, 0, &w.geometry.x, &w.geometry.y,
+                              &child);
+        w.geometry.width = attributes.width;
+        w.geometry.height = attributes.height;
+        found.push_back(w);
+    }
+    if (children != nullptr)
+    {
+        XFree(children);
+    }
+    return found;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session
+
+EditorSession::EditorSession() = default;
+
+EditorSession::~EditorSession()
+{
+    stopEditor();
+    Display* display = asDisplay(xDisplay);
+    if (display != nullptr)
+    {
+        // Spare keycodes go back to holding nothing.
+        for (const auto& entry : remappedKeys)
+        {
+            KeySym none[2] = {NoSymbol, NoSymbol};
+            XChangeKeyboardMapping(display, static_cast<int>(entry.second), 2, none, 1);
+        }
+        XCloseDisplay(display);
+        xDisplay = nullptr;
+    }
+    if (serverPid > 0)
+    {
+        endProcess(serverPid);
+        serverPid = -1;
+    }
+    if (!rootDir.empty())
+    {
+        std::error_code ignored;
+        fs::remove_all(rootDir, ignored);
+    }
+}
+
+bool EditorSession::fail(const std::string& what)
+{
+    std::string message = what;
+    if (editorPid > 0 || editorStatus != -1)
+    {
+        message += isAlive() ? "\n  editor: running"
+                             : "\n  editor: ended, wait status " + std::to_string(editorStatus);
+        message += "\n  editor stdout: [" + stdoutText() + "]";
+        message += "\n  editor stderr: [" + stderrText() + "]";
+    }
+    ADD_FAILURE() << message;
+    return false;
+}
+
+bool EditorSession::start(const std::vector<std::string>& extraArgs)
+{
+    return startServer() && startEditor(extraArgs);
+}
+
+bool EditorSession::startServer()
+{
+    if (serverPid > 0)
+    {
+        return true;
+    }
+    std::string pattern = (fs::temp_directory_path() / "gantrix-e2e-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+    {
+        return fail("cannot create a temporary folder from " + pattern);
+    }
+    rootDir = buffer.data();
+    work = rootDir + "/work";
+    std::error_code created;
+    if (!fs::create_directory(work, created))
+    {
+        return fail("cannot create the work folder " + work);
+    }
+
+    std::string xvfb = findInPath("Xvfb");
+    if (xvfb.empty())
+    {
+        return fail("Xvfb is not on PATH; install the xvfb package");
+    }
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+    {
+        return fail(std::string("pipe failed: ") + std::strerror(errno));
+    }
+    SpawnRequest request;
+    request.program = xvfb;
+    request.args = {"Xvfb",      "-displayfd", std::to_string(fds[1]),
+                    "-screen",   "0",          "1280x1024x24",
+                    "-nolisten", "tcp"};
+    request.env = environmentWithDisplay(-1);
+    request.outputPath = rootDir + "/xvfb.log";
+    request.errorPath = request.outputPath;
+    request.keepFd = fds[1];
+    request.deathSignal = SIGTERM;
+    std::string error;
+    serverPid = spawn(request, error);
+    close(fds[1]);
+    if (serverPid < 0)
+    {
+        close(fds[0]);
+        return fail("cannot start Xvfb: " + error);
+    }
+
+    // Xvfb writes the display number it chose, then a newline, once it accepts clients.
+    std::string number;
+    Clock::time_point deadline = Clock::now() + SERVER_START_TIMEOUT;
+    bool complete = false;
+    while (!complete)
+    {
+        auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+        if (left <= 0)
+        {
+            break;
+        }
+        pollfd readable = {fds[0], POLLIN, 0};
+        if (poll(&readable, 1, static_cast<int>(left)) <= 0)
+        {
+            continue;
+        }
+        char c = 0;
+        ssize_t got = read(fds[0], &c, 1);
+        if (got <= 0)
+        {
+            break;
+        }
+        if (c == '\n')
+        {
+            complete = true;
+        }
+        else
+        {
+            number += c;
+        }
+    }
+    close(fds[0]);
+    if (!complete || number.empty())
+    {
+        return fail("Xvfb did not report a display within " +
+                    std::to_string(SERVER_START_TIMEOUT.count()) + " ms; its log: [" +
+                    readWholeFile(rootDir + "/xvfb.log") + "]");
+    }
+    displayNumber = std::atoi(number.c_str());
+
+    XSetErrorHandler(ignoreXError);
+    std::string name = ":" + std::to_string(displayNumber);
+    deadline = Clock::now() + SERVER_START_TIMEOUT;
+    while (xDisplay == nullptr && Clock::now() < deadline)
+    {
+        xDisplay = XOpenDisplay(name.c_str());
+        if (xDisplay == nullptr)
+        {
+            std::this_thread::sleep_for(Millis(50));
+        }
+    }
+    if (xDisplay == nullptr)
+    {
+        return fail("cannot connect to Xvfb on display " + name);
+    }
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XTestQueryExtension(asDisplay(xDisplay), &eventBase, &errorBase, &major, &minor))
+    {
+        return fail("the X server on " + name + " lacks the XTEST extension");
+    }
+    return true;
+}
+
+bool EditorSession::startEditor(const std::vector<std::string>& extraArgs)
+{
+    if (serverPid <= 0 && !startServer())
+    {
+        return false;
+    }
+    stopEditor();
+    editorStatus = -1;
+    editorWindow = 0;
+
+    SpawnRequest request;
+    request.program = GANTRIX_BINARY;
+    request.args.push_back(GANTRIX_BINARY);
+    request.args.insert(request.args.end(), extraArgs.begin(), extraArgs.end());
+    request.env = environmentWithDisplay(displayNumber);
+    request.cwd = work;
+    request.outputPath = rootDir + "/stdout.txt";
+    request.errorPath = rootDir + "/stderr.txt";
+    std::string error;
+    editorPid = spawn(request, error);
+    if (editorPid < 0)
+    {
+        editorPid = -1;
+        return fail("cannot start " + request.program + ": " + error);
+    }
+    if (!waitForWindow(EDITOR_TITLE, WINDOW_TIMEOUT))
+    {
+        return false;
+    }
+    return waitForFrames(1);
+}
+
+void EditorSession::stopEditor()
+{
+    if (editorPid <= 0)
+    {
+        return;
+    }
+    editorStatus = endProcess(editorPid);
+    editorPid = -1;
+
+    // The server drops the window once it notices the closed connection; wait for that, so
+    // that a restarted editor is never mistaken for the old window.
+    Display* display = asDisplay(xDisplay);
+    if (display == nullptr || editorWindow == 0)
+    {
+        return;
+    }
+    Clock::time_point deadline = Clock::now() + WINDOW_TIMEOUT;
+    for (;;)
+    {
+        bool present = false;
+        for (const TopLevelWindow& w : listTopLevel(display))
+        {
+            present = present || w.id == editorWindow;
+        }
+        if (!present)
+        {
+            break;
+        }
+        if (Clock::now() >= deadline)
+        {
+            ADD_FAILURE() << "the editor's window outlived the editor by " << WINDOW_TIMEOUT.count()
+                          << " ms";
+            break;
+        }
+        std::this_thread::sleep_for(POLL_STEP);
+    }
+    editorWindow = 0;
+}
+
+bool EditorSession::isAlive()
+{
+    if (editorPid <= 0)
+    {
+        return false;
+    }
+    int status = 0;
+    pid_t done = waitpid(editorPid, &status, WNOHANG);
+    if (done == editorPid)
+    {
+        editorStatus = status;
+        editorPid = -1;
+        return false;
+    }
+    return done == 0;
+}
+
+int EditorSession::exitStatus() const
+{
+    return editorStatus;
+}
+
+std::string EditorSession::stdoutText() const
+{
+    return rootDir.empty() ? "" : readWholeFile(rootDir + "/stdout.txt");
+}
+
+std::string EditorSession::stderrText() const
+{
+    return rootDir.empty() ? "" : readWholeFile(rootDir + "/stderr.txt");
+}
+
+static int countOccurrences(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size()))
+    {
+        ++count;
+    }
+    return count;
+}
+
+bool EditorSession::waitForStdout(const std::string& text, int occurrences, Millis timeout)
+{
+    assert(!text.empty());
+    Clock::time_point deadline = Clock::now() + timeout;
+    for (;;)
+    {
+        int seen = countOccurrences(stdoutText(), text);
+        if (seen >= occurrences)
+        {
+            return true;
+        }
+        if (Clock::now() >= deadline)
+        {
+            return fail("waited " + std::to_string(timeout.count()) + " ms for \"" + text +
+                        "\" to appear " + std::to_string(occurrences) +
+                        " times on stdout; it appeared " + std::to_string(seen) + " times");
+        }
+        std::this_thread::sleep_for(Millis(10));
+    }
+}
+
+const std::string& EditorSession::workDir() const
+{
+    return work;
+}
+
+bool EditorSession::workFileExists(const std::string& name) const
+{
+    std::error_code ignored;
+    return !work.empty() && fs::exists(work + "/" + name, ignored);
+}
+
+std::string EditorSession::readWorkFile(const std::string& name) const
+{
+    return readWholeFile(work + "/" + name);
+}
+
+bool EditorSession::writeWorkFile(const std::string& name, const std::string& content) const
+{
+    std::ofstream out(work + "/" + name, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out)
+    {
+        ADD_FAILURE() << "cannot write " << work << "/" << name;
+        return false;
+    }
+    return true;
+}
+
+unsigned long EditorSession::window() const
+{
+    return editorWindow;
+}
+
+int EditorSession::display() const
+{
+    return displayNumber;
+}
+
+bool EditorSession::ensureX()
+{
+    if (xDisplay == nullptr || editorWindow == 0)
+    {
+        return fail("no editor window: start() did not succeed");
+    }
+    return true;
+}
+
+bool EditorSession::waitForWindow(const std::string& title, Millis timeout)
+{
+    Display* display = asDisplay(xDisplay);
+    Clock::time_point deadline = Clock::now() + timeout;
+    for (;;)
+    {
+        for (const TopLevelWindow& w : listTopLevel(display))
+        {
+            if (w.name == title)
+            {
+                editorWindow = w.id;
+                return true;
+            }
+        }
+        if (!isAlive())
+        {
+            return fail("the editor ended before it showed a window named \"" + title + "\"");
+        }
+        if (Clock::now() >= deadline)
+        {
+            return fail("no mapped window named \"" + title + "\" within " +
+                        std::to_string(timeout.count()) + " ms");
+        }
+        std::this_thread::sleep_for(Millis(20));
+    }
+}
+
+std::string EditorSession::windowTitle()
+{
+    if (!ensureX())
+    {
+        return "";
+    }
+    char* name = nullptr;
+    std::string title;
+    if (XFetchName(asDisplay(xDisplay), editorWindow, &name) != 0 && name != nullptr)
+    {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+WindowGeometry EditorSession::windowGeometry()
+{
+    WindowGeometry geometry;
+    if (!ensureX())
+    {
+        return geometry;
+    }
+    Display* display = asDisplay(xDisplay);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, editorWindow, &attributes) == 0)
+    {
+        fail("cannot read the editor window's attributes");
+        return geometry;
+    }
+    Window child = 0;
+    XTranslateCoordinates(display, editorWindow, DefaultRootWindow(display), 0, 0, &geometry.x,
+                          &geometry.y, &child);
+    geometry.width = attributes.width;
+    geometry.height = attributes.height;
+    return geometry;
+}
+
+std::vector<TopLevelWindow> EditorSession::topLevelWindows()
+{
+    if (xDisplay == nullptr)
+    {
+        fail("no X server: start() did not succeed");
+        return {};
+    }
+    return listTopLevel(asDisplay(xDisplay));
+}
+
+void EditorSession::setInputPause(Millis pause)
+{
+    inputPause = pause;
+}
+
+bool EditorSession::finishAction()
+{
+    XSync(asDisplay(xDisplay), False);
+    if (inputPause.count() > 0)
+    {
+        std::this_thread::sleep_for(inputPause);
+    }
+    return true;
+}
+
+bool EditorSession::moveTo(int x, int y)
+{
+    if (!ensureX())
+    {
+        return false;
+    }
+    Display* display = asDisplay(xDisplay);
+    int rootX = 0;
+    int rootY = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(display, editorWindow, DefaultRootWindow(display), x, y, &rootX,
+                               &rootY, &child))
+    {
+        return fail("cannot map window pixel to the screen");
+    }
+    XTestFakeMotionEvent(display, DefaultScreen(display), rootX, rootY, CurrentTime);
+    return finishAction();
+}
+
+bool EditorSession::press(int button)
+{
+    assert(button >= 1 && button <= 5);
+    if (!ensureX())
+    {
+        return false;
+    }
+    XTestFakeButtonEvent(asDisplay(xDisplay), static_cast<unsigned>(button), True, CurrentTime);
+    return finishAction();
+}
+
+bool EditorSession::release(int button)
+{
+    assert(button >= 1 && button <= 5);
+    if (!ensureX())
+    {
+        return false;
+    }
+    XTestFakeButtonEvent(asDisplay(xDisplay), static_cast<unsigned>(button), False, CurrentTime);
+    return finishAction();
+}
+
+bool EditorSession::click(int button, int x, int y)
+{
+    return moveTo(x, y) && press(button) && release(button);
+}
+
+bool EditorSession::drag(int button, int fromX, int fromY, int toX, int toY, int steps)
+{
+    assert(steps >= 1);
+    if (!moveTo(fromX, fromY) || !press(button))
+    {
+        return false;
+    }
+    for (int i = 1; i <= steps; ++i)
+    {
+        int x = fromX + (toX - fromX) * i / steps;
+        int y = fromY + (toY - fromY) * i / steps;
+        if (!moveTo(x, y))
+        {
+            release(button);
+            return false;
+        }
+    }
+    return release(button);
+}
+
+bool EditorSession::pointerInsideWindow()
+{
+    Display* display = asDisplay(xDisplay);
+    Window rootReturn = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(display, editorWindow, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask))
+    {
+        return false;
+    }
+    WindowGeometry g = windowGeometry();
+    return x >= 0 && y >= 0 && x < g.width && y < g.height;
+}
+
+// The keycode that produces `keysym` with no modifier held, or 0 when none can be found.
+unsigned int EditorSession::keycodeFor(unsigned long keysym)
+{
+    Display* display = asDisplay(xDisplay);
+    KeyCode mapped = XKeysymToKeycode(display, keysym);
+    if (mapped != 0 && XkbKeycodeToKeysym(display, mapped, 0, 0) == keysym)
+    {
+        return mapped;
+    }
+    auto known = remappedKeys.find(keysym);
+    if (known != remappedKeys.end())
+    {
+        return known->second;
+    }
+
+    // Take the highest keycode that holds no symbol at all and put the keysym on both of its
+    // first levels, the way a scripted key press does when the layout lacks the symbol.
+    // It stays there for the session: restoring it right after the release could beat the
+    // editor to reading the mapping, and the character would arrive as nothing.
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(display, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
+                                      &perCode);
+    if (map == nullptr)
+    {
+        return 0;
+    }
+    unsigned int spare = 0;
+    for (int code = maxCode; code >= minCode && spare == 0; --code)
+    {
+        bool empty = true;
+        for (int level = 0; level < perCode; ++level)
+        {
+            empty = empty && map[(code - minCode) * perCode + level] == NoSymbol;
+        }
+        bool taken = false;
+        for (const auto& entry : remappedKeys)
+        {
+            taken = taken || entry.second == static_cast<unsigned int>(code);
+        }
+        if (empty && !taken)
+        {
+            spare = static_cast<unsigned int>(code);
+        }
+    }
+    XFree(map);
+    if (spare == 0)
+    {
+        return 0;
+    }
+    KeySym both[2] = {keysym, keysym};
+    XChangeKeyboardMapping(display, static_cast<int>(spare), 2, both, 1);
+    XSync(display, False);
+    remappedKeys[keysym] = spare;
+    return spare;
+}
+
+bool EditorSession::fakeKey(unsigned long keysym, bool down)
+{
+    if (!ensureX())
+    {
+        return false;
+    }
+    if (!pointerInsideWindow())
+    {
+        WindowGeometry g = windowGeometry();
+        if (!moveTo(g.width / 2, g.height / 2))
+        {
+            return false;
+        }
+    }
+    unsigned int code = keycodeFor(keysym);
+    if (code == 0)
+    {
+        std::ostringstream message;
+        message << "no keycode can carry keysym 0x" << std::hex << keysym;
+        return fail(message.str());
+    }
+    XTestFakeKeyEvent(asDisplay(xDisplay), code, down ? True : False, CurrentTime);
+    return finishAction();
+}
+
+bool EditorSession::keyDown(unsigned long keysym)
+{
+    return fakeKey(keysym, true);
+}
+
+bool EditorSession::keyUp(unsigned long keysym)
+{
+    return fakeKey(keysym, false);
+}
+
+bool EditorSession::keyTap(unsigned long keysym)
+{
+    return keyDown(keysym) && keyUp(keysym);
+}
+
+unsigned long EditorSession::colourToPixel(const Rgb& c) const
+{
+    Display* display = asDisplay(xDisplay);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, editorWindow, &attributes);
+    Visual* v = attributes.visual;
+    return channelToPixel(c.r, v->red_mask) | channelToPixel(c.g, v->green_mask) |
+           channelToPixel(c.b, v->blue_mask);
+}
+
+// Every presented frame replaces the whole window. So: paint a probe patch straight into the
+// window, and the frame is there once the patch is gone. The patch sits in the bottom-right
+// corner because a large image update reaches the server top half first; the corner is in
+// the last piece, so seeing it replaced means the frame has been sent completely.
+bool EditorSession::waitForFrames(int count, Millis timeout)
+{
+    assert(count >= 1);
+    if (!ensureX())
+    {
+        return false;
+    }
+    Display* display = asDisplay(xDisplay);
+    Window window = editorWindow;
+    GC gc = XCreateGC(display, window, 0, nullptr);
+    unsigned long probe = colourToPixel(PROBE_COLOUR);
+    Clock::time_point deadline = Clock::now() + timeout;
+    bool ok = true;
+    for (int frame = 0; frame < count && ok; ++frame)
+    {
+        WindowGeometry g = windowGeometry();
+        int x = g.width - PROBE_SIZE;
+        int y = g.height - PROBE_SIZE;
+        XSetForeground(display, gc, probe);
+        XFillRectangle(display, window, gc, x, y, PROBE_SIZE, PROBE_SIZE);
+        XSync(display, False);
+        bool replaced = false;
+        while (!replaced && ok)
+        {
+            WindowImage patch = readWindow(display, window, x, y, PROBE_SIZE, PROBE_SIZE);
+            for (int py = 0; py < patch.height; ++py)
+            {
+                for (int px = 0; px < patch.width; ++px)
+                {
+                    replaced = replaced || patch.pixel(px, py) != PROBE_COLOUR;
+                }
+            }
+            if (replaced)
+            {
+                break;
+            }
+            if (!isAlive())
+            {
+                ok = fail("the editor ended while a frame was awaited");
+            }
+            else if (Clock::now() >= deadline)
+            {
+                ok = fail("the editor presented " + std::to_string(frame) + " of " +
+                          std::to_string(count) + " frames within " +
+                          std::to_string(timeout.count()) + " ms");
+            }
+            else
+            {
+                std::this_thread::sleep_for(Millis(1));
+            }
+        }
+    }
+    XFreeGC(display, gc);
+    return ok;
+}
+
+WindowImage EditorSession::grab()
+{
+    if (!ensureX())
+    {
+        return {};
+    }
+    WindowGeometry g = windowGeometry();
+    WindowImage image = readWindow(asDisplay(xDisplay), editorWindow, 0, 0, g.width, g.height);
+    if (image.width == 0)
+    {
+        fail("cannot read the editor window's pixels");
+    }
+    return image;
+}
+
+Rgb EditorSession::pixel(int x, int y)
+{
+    if (!ensureX())
+    {
+        return {};
+    }
+    WindowImage image = readWindow(asDisplay(xDisplay), editorWindow, x, y, 1, 1);
+    if (image.width == 0)
+    {
+        fail("cannot read window pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")");
+        return {};
+    }
+    return image.pixel(0, 0);
+}

@@ -1,0 +1,173 @@
+#pragma once
+
+// End-to-end test kit: runs the real editor on a private X server and drives it with real
+// X input. Every wait is bounded; a wait that runs out, or an action that cannot be done,
+// records a GoogleTest failure saying what was awaited and returns false (or an empty
+// result), so a test writes ASSERT_TRUE(editor.waitForStdout("SAVED!")) and stops there.
+//
+// Each session owns one Xvfb, one temporary folder and the editor processes it started; the
+// destructor ends them by their own PIDs and removes the folder, so tests run in parallel.
+
+#include <chrono>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <map>
+#include <ostream>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+using Millis = std::chrono::milliseconds;
+
+// Waits for a whole Xvfb start-up, an editor start-up, or one frame.
+constexpr Millis SERVER_START_TIMEOUT{15000};
+constexpr Millis WINDOW_TIMEOUT{20000};
+constexpr Millis FRAME_TIMEOUT{10000};
+constexpr Millis OUTPUT_TIMEOUT{10000};
+
+// An 8-bit colour, each channel 0-255.
+struct Rgb
+{
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+bool operator==(const Rgb& a, const Rgb& b);
+bool operator!=(const Rgb& a, const Rgb& b);
+std::ostream& operator<<(std::ostream& out, const Rgb& c);
+
+// A copy of the window's pixels; width 0 when the grab failed.
+struct WindowImage
+{
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb; // rows top to bottom, three bytes per pixel
+
+    // Colour at window pixel (x, y), y pointing down like the toolkit's pixel positions.
+    Rgb pixel(int x, int y) const;
+    bool writePng(const std::string& path) const;
+};
+
+// Where a window sits on the root window and how large it is, in pixels.
+struct WindowGeometry
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// A mapped direct child of the root window; without a window manager these are exactly
+// the programs' top-level windows.
+struct TopLevelWindow
+{
+    unsigned long id = 0;
+    std::string name; // WM_NAME, empty when unset
+    WindowGeometry geometry;
+};
+
+class EditorSession
+{
+  public:
+    EditorSession();
+    ~EditorSession();
+    EditorSession(const EditorSession&) = delete;
+    EditorSession& operator=(const EditorSession&) = delete;
+
+    // Starts Xvfb, creates the work folder and starts the editor in it (extraArgs follow the
+    // program name), then waits for its window and first frame.
+    bool start(const std::vector<std::string>& extraArgs = {});
+
+    // Starts Xvfb and creates the work folder without starting the editor.
+    bool startServer();
+    // Starts the editor (again) in the same work folder; its stdout and stderr captures start
+    // empty. Waits for the window "Gantrix" and its first frame.
+    bool startEditor(const std::vector<std::string>& extraArgs = {});
+    // Ends the editor (SIGTERM, bounded wait, SIGKILL) and reaps it; the server stays.
+    void stopEditor();
+
+    bool isAlive();
+    // Raw wait status once the editor has ended and been reaped, -1 while it runs.
+    int exitStatus() const;
+
+    // The editor's output captured so far.
+    std::string stdoutText() const;
+    std::string stderrText() const;
+    // Waits until `text` has appeared at least `occurrences` times on the editor's stdout.
+    bool waitForStdout(const std::string& text, int occurrences = 1,
+                       Millis timeout = OUTPUT_TIMEOUT);
+
+    // The editor's working folder, and files in it.
+    const std::string& workDir() const;
+    bool workFileExists(const std::string& name) const;
+    std::string readWorkFile(const std::string& name) const;
+    bool writeWorkFile(const std::string& name, const std::string& content) const;
+
+    // The editor's window.
+    unsigned long window() const;
+    std::string windowTitle();
+    WindowGeometry windowGeometry();
+    std::vector<TopLevelWindow> topLevelWindows();
+    int display() const; // the X display number, -1 before the server started
+
+    // Pointer, all positions in window pixels.
+    bool moveTo(int x, int y);
+    bool press(int button); // 1 left, 2 middle, 3 right
+    bool release(int button);
+    bool click(int button, int x, int y);
+    // Presses at `from`, moves in `steps` equal motion events to `to`, releases there.
+    bool drag(int button, int fromX, int fromY, int toX, int toY, int steps = 10);
+
+    // Keys by keysym (X11/keysymdef.h). A keysym that is not on the unshifted level of some
+    // key is put on a spare keycode for the rest of the session, so it arrives as itself.
+    // The pointer is moved into the window first if it is outside, since the keyboard
+    // follows the pointer.
+    bool keyDown(unsigned long keysym);
+    bool keyUp(unsigned long keysym);
+    bool keyTap(unsigned long keysym);
+
+    // Pause after every input action, so the editor sees each event in its own turn.
+    void setInputPause(Millis pause);
+
+    // Waits until the editor has presented `count` new frames after this call. Proves that
+    // events sent before the call have been handled and drawn.
+    bool waitForFrames(int count = 1, Millis timeout = FRAME_TIMEOUT);
+
+    // The window's current picture.
+    WindowImage grab();
+    Rgb pixel(int x, int y);
+
+  private:
+    bool fail(const std::string& what);
+    bool ensureX();
+    bool waitForWindow(const std::string& title, Millis timeout);
+    bool pointerInsideWindow();
+    unsigned int keycodeFor(unsigned long keysym);
+    bool fakeKey(unsigned long keysym, bool down);
+    bool finishAction();
+    unsigned long colourToPixel(const Rgb& c) const;
+
+    std::string rootDir; // temporary folder holding the work folder and the logs
+    std::string work;    // the editor's working folder
+    pid_t serverPid = -1;
+    pid_t editorPid = -1;
+    int editorStatus = -1;
+    int displayNumber = -1;
+    void* xDisplay = nullptr; // Display*, kept opaque so Xlib's macros stay out of tests
+    unsigned long editorWindow = 0;
+    Millis inputPause{10};
+    std::map<unsigned long, unsigned int> remappedKeys; // keysym -> spare keycode it sits on
+};
+
+// A test whose editor is running, with its window shown, when the body starts.
+class EditorTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(editor.start());
+    }
+
+    EditorSession editor;
+};

@@ -1,0 +1,625 @@
+#include "shipfile/ship_file.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+static Triangle triangle(double ax, double ay, double bx, double by, double cx, double cy)
+{
+    Triangle t;
+    t.corners[0] = {ax, ay};
+    t.corners[1] = {bx, by};
+    t.corners[2] = {cx, cy};
+    return t;
+}
+
+static Attachment attachment(unsigned char key, double x, double y, int tri, int edge, bool flag)
+{
+    Attachment a;
+    a.key = key;
+    a.x = x;
+    a.y = y;
+    a.triangle = tri;
+    a.edge = edge;
+    a.modeFlag = flag;
+    return a;
+}
+
+// Every field of a ship, doubles in exact hexadecimal form, so two ships compare as text.
+static std::string describe(const std::vector<Vec2>& pending,
+                            const std::vector<Triangle>& triangles,
+                            const std::vector<Attachment>& attachments)
+{
+    std::string out;
+    char line[512];
+    for (const Vec2& p : pending)
+    {
+        std::snprintf(line, sizeof line, "pending %a %a\n", p.x, p.y);
+        out += line;
+    }
+    for (const Triangle& t : triangles)
+    {
+        std::snprintf(line, sizeof line, "triangle %a %a %a %a %a %a\n", t.corners[0].x,
+                      t.corners[0].y, t.corners[1].x, t.corners[1].y, t.corners[2].x,
+                      t.corners[2].y);
+        out += line;
+    }
+    for (const Attachment& a : attachments)
+    {
+        std::snprintf(line, sizeof line, "attachment %u %a %a %d %d %d\n", unsigned{a.key}, a.x,
+                      a.y, a.triangle, a.edge, int{a.modeFlag});
+        out += line;
+    }
+    return out;
+}
+
+static std::string describe(const Ship& s)
+{
+    return describe(s.pendingPoints, s.triangles, s.attachments);
+}
+
+static std::string describe(const ShipFileContent& c)
+{
+    return describe({}, c.triangles, c.attachments);
+}
+
+static std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+static void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+static std::vector<std::string> folderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+    {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+static mode_t permissionsOf(const std::string& path)
+{
+    struct stat st = {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+struct Output
+{
+    std::string out;
+    std::string err;
+};
+
+static Output captured(void (*action)())
+{
+    CaptureStdout();
+    CaptureStderr();
+    action();
+    Output o;
+    o.out = GetCapturedStdout();
+    o.err = GetCapturedStderr();
+    return o;
+}
+
+// Runs `action` in a child process whose output goes to the captured streams, so that
+// limits and identities set there do not leak into the other tests. Returns the child's
+// exit status as waitpid reports it.
+static int inChild(const std::function<void()>& action, Output& output)
+{
+    CaptureStdout();
+    CaptureStderr();
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        action();
+        _exit(0);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    output.out = GetCapturedStdout();
+    output.err = GetCapturedStderr();
+    return status;
+}
+
+static const char* const EXAMPLE_FILE =
+    "1\r\n"
+    "0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 3.125000\r\n"
+    "1\r\n"
+    "12.500000 0.000000 97 0 0 1\r\n";
+
+class ShipFileTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ship = Ship{};
+        editor = EditorState{};
+        startFolder = std::filesystem::current_path().string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "gantrix-ship-file-XXXXXX").string();
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        scratch = pattern;
+        ASSERT_EQ(chdir(scratch.c_str()), 0);
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(chdir(startFolder.c_str()), 0);
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+        ship = Ship{};
+        editor = EditorState{};
+    }
+
+    std::string startFolder;
+    std::string scratch;
+};
+
+TEST_F(ShipFileTest, WritesTheStoredLayoutByteForByte)
+{
+    ship.triangles = {triangle(0, 0, 25, 0, 0, 25)};
+    ship.attachments = {attachment(97, 12.5, 0, 0, 0, true)};
+    ship.pendingPoints = {{3.125, 6.25}};
+    const Output o = captured(saveShip);
+    EXPECT_EQ(o.out, "SAVED!\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(readFile("ship.hul"), EXAMPLE_FILE);
+    EXPECT_EQ(readFile("ship.hul").size(), 101u);
+
+    EXPECT_EQ(formatShipFile({}, {}), "0\r\n0\r\n");
+
+    // Keys above 127 are unsigned; unbound attachments carry 9999; a clear flag is 0.
+    EXPECT_EQ(formatShipFile({}, {attachment(0xA7, -3.125, 2097150, NO_EDGE, NO_EDGE, false),
+                                  attachment(255, 0.1, -0.0, 3, 2, true)}),
+              "0\r\n2\r\n"
+              "-3.125000 2097150.000000 167 9999 9999 0\r\n"
+              "0.100000 -0.000000 255 3 2 1\r\n");
+
+    // The area does not depend on the corner order.
+    EXPECT_EQ(
+        formatShipFile({triangle(0, 25, 25, 0, 0, 0), triangle(-3.125, -3.125, 0, 0, 0, 0)}, {}),
+        "2\r\n"
+        "0.000000 25.000000 25.000000 0.000000 0.000000 0.000000 3.125000\r\n"
+        "-3.125000 -3.125000 0.000000 0.000000 0.000000 0.000000 0.000000\r\n"
+        "0\r\n");
+
+    // Cross terms 2^53, 1 and -2^53: adding the first two before the third loses the 1, so
+    // the stored area is 0 although the exact one is 0.005.
+    const double c = -1.0 / 67108864.0;
+    EXPECT_EQ(formatShipFile({triangle(134217728.0, 0, 0, 67108864.0, c, 67108864.0)}, {}),
+              "1\r\n134217728.000000 0.000000 0.000000 67108864.000000 -0.000000 67108864.000000 "
+              "0.000000\r\n0\r\n");
+}
+
+TEST_F(ShipFileTest, SaveThenLoadKeepsTheShip)
+{
+    ship.triangles = {triangle(0, 0, 25, 0, 0, 25), triangle(0, 0, 0, 25, 25, 0),
+                      triangle(-2097150, 2097150, 2097146.875, -3.125, 6.25, -2097150)};
+    ship.attachments = {attachment(97, 12.5, 0, 0, 0, true),
+                        attachment(0xA7, -6.25, 2097150, 2, 1, false),
+                        attachment(0, 0.1, 1234.56789, NO_EDGE, NO_EDGE, true)};
+    const Ship saved = ship;
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    const std::string firstFile = readFile("ship.hul");
+
+    ship.pendingPoints = {{3.125, 3.125}, {6.25, 6.25}};
+    ship.triangles.push_back(triangle(1, 2, 3, 4, 5, 6));
+    ship.attachments.clear();
+    const Output o = captured(loadShip);
+    EXPECT_EQ(o.out, "LOADED!\n");
+    EXPECT_EQ(o.err, "");
+
+    EXPECT_TRUE(ship.pendingPoints.empty());
+    ASSERT_EQ(ship.triangles.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+    {
+        for (int k = 0; k < 3; ++k)
+        {
+            EXPECT_EQ(ship.triangles[i].corners[k].x, saved.triangles[i].corners[k].x) << i;
+            EXPECT_EQ(ship.triangles[i].corners[k].y, saved.triangles[i].corners[k].y) << i;
+        }
+    }
+    ASSERT_EQ(ship.attachments.size(), 3u);
+    const unsigned char keys[] = {97, 0xA7, 0};
+    const bool flags[] = {true, false, true};
+    for (size_t j = 0; j < 3; ++j)
+    {
+        EXPECT_EQ(ship.attachments[j].key, keys[j]) << j;
+        EXPECT_EQ(ship.attachments[j].modeFlag, flags[j]) << j;
+        EXPECT_EQ(ship.attachments[j].triangle, NO_EDGE) << j;
+        EXPECT_EQ(ship.attachments[j].edge, NO_EDGE) << j;
+    }
+    EXPECT_EQ(ship.attachments[1].x, -6.25);
+    EXPECT_EQ(ship.attachments[1].y, 2097150.0);
+    // Off the grid, a position comes back as the float nearest to its six-decimal text.
+    EXPECT_EQ(ship.attachments[2].x, static_cast<double>(0.1f));
+    EXPECT_EQ(ship.attachments[2].y, static_cast<double>(1234.56789f));
+    EXPECT_NE(ship.attachments[2].x, 0.1);
+
+    // Loading twice gives the same ship; the next save writes the loaded attachments unbound.
+    const std::string once = describe(ship);
+    ASSERT_EQ(captured(loadShip).out, "LOADED!\n");
+    EXPECT_EQ(describe(ship), once);
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    const std::string secondFile = readFile("ship.hul");
+    const size_t trianglesEnd = firstFile.find("\r\n3\r\n");
+    ASSERT_NE(trianglesEnd, std::string::npos);
+    EXPECT_EQ(secondFile.substr(0, trianglesEnd), firstFile.substr(0, trianglesEnd));
+    EXPECT_NE(secondFile.find("\r\n12.500000 0.000000 97 9999 9999 1\r\n"), std::string::npos);
+    EXPECT_NE(secondFile.find("\r\n-6.250000 2097150.000000 167 9999 9999 0\r\n"),
+              std::string::npos);
+
+    // A smaller ship leaves nothing of the larger one behind.
+    ship = Ship{};
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
+    ship.pendingPoints = {{1, 1}};
+    ASSERT_EQ(captured(loadShip).out, "LOADED!\n");
+    EXPECT_EQ(describe(ship), "");
+}
+
+TEST_F(ShipFileTest, ReadsAnyWhiteSpaceAndEveryIntegerForm)
+{
+    ShipFileContent reference;
+    std::string error;
+    ASSERT_TRUE(parseShipFile(EXAMPLE_FILE, reference, error)) << error;
+    EXPECT_EQ(describe(reference), "triangle 0x0p+0 0x0p+0 0x1.9p+4 0x0p+0 0x0p+0 0x1.9p+4\n"
+                                   "attachment 97 0x1.9p+3 0x0p+0 9999 9999 1\n");
+    const char* const layouts[] = {
+        "1\n0 0 25 0 0 25 3.125\n1\n12.5 0 97 0 0 1\n",
+        "1\t0\t0\t25\t0\t0\t25\t3.125\t1\t12.5\t0\t97\t0\t0\t1",
+        "1 0.0 0 2.5e1 0 0 25.000 3.125000 1 12.5 0 97 0 0 1",
+        "  \r\n\v\f 1 \r\r0 0\n\n25 0 0 25 99e9\t\t1 +12.5 0.0e0 0x61 00 0 1 trailing junk "
+        "\x01\xff",
+    };
+    for (const char* text : layouts)
+    {
+        ShipFileContent content;
+        EXPECT_TRUE(parseShipFile(text, content, error)) << text << ": " << error;
+        EXPECT_EQ(describe(content), describe(reference)) << text;
+    }
+
+    // Counts and integers as scanf's %i reads them: octal after a 0, hexadecimal after 0x.
+    // The key keeps its low 8 bits; any flag other than 0 is set. "1.5.25 08" reads as the
+    // numbers 1.5, .25, 0 and 8, as scanf splits them.
+    const std::string handWritten = "02\n"
+                                    "0 0 25 0 0 25 1\n"
+                                    "-0 -0 +3.125 0 0x1p2 -.5 0\n"
+                                    "010\n"
+                                    "1 2 010 0 0 2\n"
+                                    "1 2 0x10 0 0 0x0\n"
+                                    "1 2 353 0 0 -1\n"
+                                    "1 2 -159 0 0 00\n"
+                                    "1 2 0XfF 0 0 1\n"
+                                    "1 2 0x 0 0 1\n"
+                                    "1 2 +7 -2147483648 2147483647 1\n"
+                                    "1.5.25 08 0 1\n";
+    ShipFileContent content;
+    ASSERT_TRUE(parseShipFile(handWritten, content, error)) << error;
+    EXPECT_EQ(describe(content), "triangle 0x0p+0 0x0p+0 0x1.9p+4 0x0p+0 0x0p+0 0x1.9p+4\n"
+                                 "triangle -0x0p+0 -0x0p+0 0x1.9p+1 0x0p+0 0x1p+2 -0x1p-1\n"
+                                 "attachment 8 0x1p+0 0x1p+1 9999 9999 1\n"
+                                 "attachment 16 0x1p+0 0x1p+1 9999 9999 0\n"
+                                 "attachment 97 0x1p+0 0x1p+1 9999 9999 1\n"
+                                 "attachment 97 0x1p+0 0x1p+1 9999 9999 0\n"
+                                 "attachment 255 0x1p+0 0x1p+1 9999 9999 1\n"
+                                 "attachment 0 0x1p+0 0x1p+1 9999 9999 1\n"
+                                 "attachment 7 0x1p+0 0x1p+1 9999 9999 1\n"
+                                 "attachment 0 0x1.8p+0 0x1p-2 9999 9999 1\n");
+
+    // Counts of 0 or less read no records; the next value is the attachment count.
+    ASSERT_TRUE(parseShipFile("-3\n1\n1 2 97 5 1 0\n", content, error)) << error;
+    EXPECT_EQ(describe(content), "attachment 97 0x1p+0 0x1p+1 9999 9999 0\n");
+    ASSERT_TRUE(parseShipFile("0\r\n-2147483648\r\n", content, error)) << error;
+    EXPECT_EQ(describe(content), "");
+
+    // Through the file: a hand-written ship loads and is saved again in the writer's layout.
+    writeFile("ship.hul", "1\n0\t0\t25 0 0 25 0\n1\n12.5 0 353 4 4 2");
+    ASSERT_EQ(captured(loadShip).out, "LOADED!\n");
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    EXPECT_EQ(readFile("ship.hul"), "1\r\n"
+                                    "0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 "
+                                    "3.125000\r\n"
+                                    "1\r\n"
+                                    "12.500000 0.000000 97 9999 9999 1\r\n");
+}
+
+// Hand-written files were read with the C library's scanf; tricky numbers must split and
+// convert exactly as it does them.
+TEST_F(ShipFileTest, SplitsNumbersWhereTheLibraryScanfDoes)
+{
+    const char* const floats[] = {
+        "1e",    "1e+",    "1E-2x",    "0x",      "0x1p3",        "1e5.3",
+        "5e-",   "0x1.p1", "0x1p+2.5", "0X1.8P1", "-.5",          "+.5e-1",
+        ".",     "-",      "+-1",      "1.5.25",  "00012.5",      "1e5e3",
+        ".e1",   "0x.8",   "0xg",      "3.",      "e5",           "1..2",
+        "0x1e3", "0x1p",   "-0x",      "1e-50",   "3.4028235e38", "0x1P-149",
+    };
+    const char* const integers[] = {
+        "0x", "0X1f", "-0x10", "017", "09",  "08",         "+",           "-",   "x1",
+        "00", "1a",   "-0",    "+0x", "0xx", "0x7fffffff", "-2147483648", "+-1", "0x-1",
+    };
+    std::vector<std::string> texts;
+    for (const char* f : floats)
+    {
+        texts.push_back(std::string("0 1 ") + f + " 7 9 0 0 1 5 5 5");
+    }
+    for (const char* i : integers)
+    {
+        texts.push_back(std::string("0 1 7 9 ") + i + " 0 0 1 5 5 5");
+    }
+    for (const std::string& text : texts)
+    {
+        int counts[2] = {};
+        float position[2] = {};
+        int values[4] = {};
+        const int converted =
+            std::sscanf(text.c_str(), "%i %i %f %f %i %i %i %i", &counts[0], &counts[1],
+                        &position[0], &position[1], &values[0], &values[1], &values[2], &values[3]);
+        ShipFileContent content;
+        std::string error;
+        const bool parsed = parseShipFile(text, content, error);
+        EXPECT_EQ(parsed, converted == 8) << text << ": " << error;
+        if (parsed && converted == 8)
+        {
+            ASSERT_EQ(content.attachments.size(), 1u);
+            const Attachment& a = content.attachments[0];
+            EXPECT_EQ(a.x, static_cast<double>(position[0])) << text;
+            EXPECT_EQ(a.y, static_cast<double>(position[1])) << text;
+            EXPECT_EQ(a.key, static_cast<unsigned char>(values[0])) << text;
+            EXPECT_EQ(a.modeFlag, values[3] != 0) << text;
+        }
+    }
+}
+
+TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
+{
+    ship.pendingPoints = {{3.125, 3.125}, {6.25, 0}};
+    ship.triangles = {triangle(0, 0, 25, 0, 0, 25), triangle(0, 0, 0, -25, -25, 0)};
+    ship.attachments = {attachment(97, 12.5, 0, 0, 0, true), attachment(0xA7, 1, 1, 1, 2, false)};
+    const std::string before = describe(ship);
+
+    const std::string tri = "0 0 25 0 0 25 3.125\r\n";
+    const struct
+    {
+        std::string text;
+        std::string reason;
+    } damaged[] = {
+        {"", "line 1: file ends early (triangle count)"},
+        {"\r\n\r\n", "line 3: file ends early (triangle count)"},
+        {"one\r\n0\r\n", "line 1: expected an integer (triangle count)"},
+        {"-\r\n0\r\n", "line 1: expected an integer (triangle count)"},
+        {"1\r\n0 0 25 zero 0 25 3.125\r\n0\r\n", "line 2: expected a number (triangle 1 of 1)"},
+        {"2\n0 0 25 0 0 25 1\n0 0 25 0 0 x 1\n0\n", "line 3: expected a number (triangle 2 of 2)"},
+        {"1\r\n0 0 25 0", "line 2: file ends early (triangle 1 of 1)"},
+        {"2\r\n" + tri, "line 3: file ends early (triangle 2 of 2)"},
+        {"1\r\n" + tri, "line 3: file ends early (attachment count)"},
+        {"1\r\n" + tri + "x\r\n", "line 3: expected an integer (attachment count)"},
+        {"0\r\n2\r\n12.5 0 97 0 0 1\r\n", "line 4: file ends early (attachment 2 of 2)"},
+        {"0\r\n1\r\n12.5 0 97 0 0", "line 3: file ends early (attachment 1 of 1)"},
+        {"0\r\n1\r\n12.5 0 a 0 0 1\r\n", "line 3: expected an integer (attachment 1 of 1)"},
+        {"0\r\n1\r\n12.5 - 97 0 0 1\r\n", "line 3: expected a number (attachment 1 of 1)"},
+        {std::string("1\r\n0 0 25\0 0 0 25 3\r\n0\r\n", 23),
+         "line 2: expected a number (triangle 1 of 1)"},
+        // Values no float holds.
+        {"1\r\nnan 0 25 0 0 25 1\r\n0\r\n",
+         "line 2: number not finite in single precision (triangle 1 of 1)"},
+        {"1\r\n0 0 25 0 0 25 NaN\r\n0\r\n",
+         "line 2: number not finite in single precision (triangle 1 of 1)"},
+        {"0\r\n1\r\n-inf 0 97 0 0 1\r\n",
+         "line 3: number not finite in single precision (attachment 1 of 1)"},
+        {"0\r\n1\r\n0 INFINITY 97 0 0 1\r\n",
+         "line 3: number not finite in single precision (attachment 1 of 1)"},
+        {"0\r\n1\r\n1e39 0 97 0 0 1\r\n",
+         "line 3: number not finite in single precision (attachment 1 of 1)"},
+        {"1\r\n0 0 25 0 0 -4e38 1\r\n0\r\n",
+         "line 2: number not finite in single precision (triangle 1 of 1)"},
+        // Integers beyond int.
+        {"0\r\n1\r\n0 0 2147483648 0 0 1\r\n", "line 3: integer out of range (attachment 1 of 1)"},
+        {"0\r\n1\r\n0 0 97 0 0 0x100000000\r\n",
+         "line 3: integer out of range (attachment 1 of 1)"},
+        {"-2147483649\r\n0\r\n", "line 1: integer out of range (triangle count)"},
+        {"0\r\n99999999999999999999999\r\n", "line 2: integer out of range (attachment count)"},
+        // A huge count backed by no records.
+        {"2147483647\r\n" + tri + "0\r\n", "line 4: file ends early (triangle 2 of 2147483647)"},
+        {"0\r\n2147483647\r\n", "line 3: file ends early (attachment 1 of 2147483647)"},
+    };
+    for (const auto& d : damaged)
+    {
+        writeFile("ship.hul", d.text);
+        const Output o = captured(loadShip);
+        EXPECT_EQ(o.out, "") << d.text;
+        EXPECT_EQ(o.err, "gantrix: cannot load ship.hul: " + d.reason + "\n") << d.text;
+        EXPECT_EQ(describe(ship), before) << d.text;
+
+        ShipFileContent content;
+        content.triangles = {triangle(1, 1, 1, 1, 1, 1)};
+        std::string error;
+        EXPECT_FALSE(parseShipFile(d.text, content, error));
+        EXPECT_EQ(describe(content), "") << d.text;
+    }
+
+    std::remove("ship.hul");
+    Output o = captured(loadShip);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "gantrix: cannot load ship.hul: No such file or directory\n");
+    EXPECT_EQ(describe(ship), before);
+
+    ASSERT_EQ(mkdir("ship.hul", 0755), 0);
+    o = captured(loadShip);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "gantrix: cannot load ship.hul: Is a directory\n");
+    EXPECT_EQ(describe(ship), before);
+    ASSERT_EQ(rmdir("ship.hul"), 0);
+
+    // After all that, a sound file still loads.
+    writeFile("ship.hul", EXAMPLE_FILE);
+    EXPECT_EQ(captured(loadShip).out, "LOADED!\n");
+    EXPECT_EQ(ship.triangles.size(), 1u);
+}
+
+TEST_F(ShipFileTest, FailedSaveKeepsTheOldFile)
+{
+    ship.triangles.assign(400, triangle(-2097150, 2097150, 2097146.875, -3.125, 6.25, -2097150));
+    ship.attachments = {attachment(97, 12.5, 0, 0, 0, true)};
+
+    // The target's name is taken by a folder.
+    ASSERT_EQ(mkdir("ship.hul", 0755), 0);
+    writeFile("ship.hul/inside", "kept");
+    Output o = captured(saveShip);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: renaming ship.hul.", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(" to ship.hul: Is a directory\n"), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1);
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(readFile("ship.hul/inside"), "kept");
+    std::filesystem::remove_all("ship.hul");
+
+    // A file-size limit stops the write part way; the old file stays whole.
+    writeFile("ship.hul", EXAMPLE_FILE);
+    const int limited = inChild(
+        []
+        {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = {};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 8192;
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            {
+                _exit(3);
+            }
+            saveShip();
+        },
+        o);
+    ASSERT_TRUE(WIFEXITED(limited)) << limited;
+    EXPECT_EQ(WEXITSTATUS(limited), 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: writing ship.hul.", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(": File too large\n"), std::string::npos) << o.err;
+    EXPECT_EQ(readFile("ship.hul"), EXAMPLE_FILE);
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+
+    // A file its user may not write is refused, as opening it for writing would be. The
+    // super-user writes anything, so the child gives up that identity first.
+    ASSERT_EQ(chmod("ship.hul", 0444), 0);
+    ASSERT_EQ(chmod(".", 0777), 0);
+    const int refused = inChild(
+        []
+        {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            {
+                _exit(3);
+            }
+            saveShip();
+        },
+        o);
+    ASSERT_TRUE(WIFEXITED(refused)) << refused;
+    EXPECT_EQ(WEXITSTATUS(refused), 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "gantrix: cannot save ship.hul: ship.hul: Permission denied\n");
+    EXPECT_EQ(readFile("ship.hul"), EXAMPLE_FILE);
+    EXPECT_EQ(permissionsOf("ship.hul"), 0444u);
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+}
+
+TEST_F(ShipFileTest, SaveKeepsPermissionsAndLeavesNoTemporaryFile)
+{
+    writeFile("ship.hul", std::string(50000, 'x'));
+    ASSERT_EQ(chmod("ship.hul", 0640), 0);
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(permissionsOf("ship.hul"), 0640u);
+    ASSERT_EQ(chmod("ship.hul", 0604), 0);
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    EXPECT_EQ(permissionsOf("ship.hul"), 0604u);
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+
+    // A new file gets what the user's umask leaves of 0666.
+    const mode_t oldMask = umask(027);
+    ASSERT_EQ(std::remove("ship.hul"), 0);
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    EXPECT_EQ(permissionsOf("ship.hul"), 0640u);
+    umask(0);
+    ASSERT_EQ(std::remove("ship.hul"), 0);
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    EXPECT_EQ(permissionsOf("ship.hul"), 0666u);
+    umask(oldMask);
+
+    // The temporary file is made in the target's own folder, so the rename stays atomic.
+    ASSERT_EQ(mkdir("sub", 0755), 0);
+    std::string error;
+    EXPECT_TRUE(replaceFileContent("sub/ship.hul", "abc", error)) << error;
+    EXPECT_EQ(readFile("sub/ship.hul"), "abc");
+    EXPECT_EQ(folderEntries("sub"), std::vector<std::string>{"ship.hul"});
+    EXPECT_FALSE(replaceFileContent("missing/ship.hul", "abc", error));
+    EXPECT_EQ(error.rfind("creating missing/ship.hul.", 0), 0u) << error;
+    EXPECT_NE(error.find(": No such file or directory"), std::string::npos) << error;
+}
+
+// The status lines must show when standard output is a pipe, even if the program is
+// killed right after, so each is flushed where it is printed.
+TEST_F(ShipFileTest, StatusLinesReachAPipeAtOnce)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        const auto mark = [](const char* text)
+        {
+            if (write(STDOUT_FILENO, text, 1) != 1)
+            {
+                _exit(4);
+            }
+        };
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
+        // Unbuffered marks between the calls show that each line left at its own call.
+        mark("[");
+        saveShip();
+        mark("|");
+        loadShip();
+        mark("]");
+        _exit(0); // skips the flush that a normal exit would do
+    }
+    close(ends[1]);
+    std::string received;
+    char buffer[64];
+    ssize_t n = 0;
+    while ((n = read(ends[0], buffer, sizeof buffer)) > 0)
+    {
+        received.append(buffer, static_cast<size_t>(n));
+    }
+    close(ends[0]);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(received, "[SAVED!\n|LOADED!\n]");
+}
