@@ -1,0 +1,132 @@
+#include "render/markers.h"
+
+#include "model/ship.h"
+#include "model/table_sqrt.h"
+#include "render/resolve.h"
+
+#include <GL/freeglut.h>
+
+#include <cstdio>
+
+static void vertex(const Vec2& p)
+{
+    glVertex2f(static_cast<float>(p.x), static_cast<float>(p.y));
+}
+
+static void drawSegment(const Vec2& from, const Vec2& to, float width)
+{
+    glLineWidth(width);
+    glBegin(GL_LINES);
+    {
+        vertex(from);
+        vertex(to);
+    }
+    glEnd();
+}
+
+static void drawDot(const Vec2& at, float size)
+{
+    glPointSize(size);
+    glBegin(GL_POINTS);
+    {
+        vertex(at);
+    }
+    glEnd();
+}
+
+Vec2 markerArmTip(Vec2 p, Vec2 q)
+{
+    const double mx = (q.x + p.x) * 0.5;
+    const double my = (q.y + p.y) * 0.5;
+    const double ex = p.x - q.x;
+    const double ey = p.y - q.y;
+    // The table root keeps the arm within about 1.5e-5 of its length; an edge whose
+    // corners coincide has no direction, so its arm collapses onto the midpoint.
+    const float length = fastLength(ex, ey);
+    double ux = 0.0;
+    double uy = 0.0;
+    if (length > 0.0f)
+    {
+        ux = ex / length;
+        uy = ey / length;
+    }
+    return Vec2{mx - MARKER_ARM_LENGTH * uy, my + MARKER_ARM_LENGTH * ux};
+}
+
+// Magenta for attachments placed with the mode flag set, red otherwise.
+static void setMarkerColour(const Attachment& a)
+{
+    glColor3f(1.0f, 0.0f, a.modeFlag ? 1.0f : 0.0f);
+}
+
+// A bound marker: the link from the edge to the attachment, the arm standing off the
+// edge, a dot on the edge and the cyan ring. An unbound one shows only a ring in the
+// marker colour. Both end with the black centre that turns the ring into a frame.
+static void drawMarker(const Attachment& a, const Triangle* bound, const Resolution& r)
+{
+    const Vec2 at{a.x, a.y};
+    if (bound != nullptr)
+    {
+        const Vec2& p = bound->corners[r.firstCorner];
+        const Vec2& q = bound->corners[r.secondCorner];
+        const Vec2 mid{(q.x + p.x) * 0.5, (q.y + p.y) * 0.5};
+        const Vec2 tip = markerArmTip(p, q);
+
+        glColor3f(0.0f, 1.0f, 1.0f);
+        drawSegment(mid, at, 2.0f);
+        setMarkerColour(a);
+        drawSegment(mid, tip, 5.0f);
+        setMarkerColour(a);
+        drawDot(mid, 16.0f);
+        glColor3f(0.0f, 1.0f, 1.0f);
+        drawDot(at, 16.0f);
+    }
+    else
+    {
+        setMarkerColour(a);
+        drawDot(at, 16.0f);
+    }
+    glColor3f(0.0f, 0.0f, 0.0f);
+    drawDot(at, 12.0f);
+}
+
+void drawAttachments()
+{
+    Ship& s = ship;
+    for (Attachment& a : s.attachments)
+    {
+        const Resolution r = resolveAttachment(s.triangles, a);
+        const Triangle* bound = r.found ? &s.triangles[r.triangle] : nullptr;
+        drawMarker(a, bound, r);
+
+        // The raster position takes the current colour when it is set: white.
+        glColor3f(1.0f, 1.0f, 1.0f);
+        char label[2];
+        std::snprintf(label, sizeof label, "%c", static_cast<int>(a.key));
+        drawCentredText(a.x, a.y, label);
+    }
+}
+
+void drawCentredText(double x, double y, const char* text)
+{
+    const int length =
+        glutBitmapLength(GLUT_BITMAP_HELVETICA_10, reinterpret_cast<const unsigned char*>(text));
+    const int width = editor.windowWidth;
+    // The offsets turn pixels into world units at 200 / width (not the view's 300 / width),
+    // so the text starts a little left of x and its baseline sits a little below y.
+    // Before the first reshape there is no width to scale by: the text starts at (x, y).
+    double rx = x;
+    double ry = y;
+    if (width != 0)
+    {
+        const double w = static_cast<double>(width);
+        rx = x - (static_cast<double>(length) / w) * 200.0 * 0.5;
+        ry = y - (3.5 / w) * 200.0;
+    }
+    glRasterPos2f(static_cast<float>(rx), static_cast<float>(ry));
+    for (const char* c = text; *c != '\0'; c++)
+    {
+        glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10,
+                            static_cast<int>(static_cast<signed char>(*c)));
+    }
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "model/ship.h"
+
+// Length of a bound marker's arm, world units.
+constexpr double MARKER_ARM_LENGTH = 20.0;
+
+// Where the arm of a marker on the edge from p to q ends: MARKER_ARM_LENGTH from the
+// edge's midpoint, at right angles, on the right of the edge walked from p to q.
+Vec2 markerArmTip(Vec2 p, Vec2 q);
+
+// The attachment pass of a frame: binds every attachment anew and draws its marker and
+// label.
+void drawAttachments();
+
+// Draws `text` in the small bitmap font about the world position (x, y).
+void drawCentredText(double x, double y, const char* text);

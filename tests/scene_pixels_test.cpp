@@ -1,0 +1,562 @@
+// Draws frames with the real OpenGL into a GLUT window on a private X server and reads
+// the pixels back. Expected positions come from the view mapping of the default view:
+// origin (-150, -150), 300 world units across 900 pixels, so world x lies at window
+// x = (x + 150) * 3 and world y at window y = (y + 150) * 3 counted from the bottom, which
+// is how glReadPixels numbers its rows.
+#include "app/view.h"
+#include "model/ship.h"
+#include "render/scene.h"
+
+#include <GL/freeglut.h>
+#include <GL/gl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+constexpr int WINDOW_SIZE = 900;
+
+struct Rgb
+{
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const Rgb& c)
+{
+    return out << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+Rgb rgbOf(double r, double g, double b)
+{
+    return Rgb{static_cast<int>(std::lround(r * 255.0)), static_cast<int>(std::lround(g * 255.0)),
+               static_cast<int>(std::lround(b * 255.0))};
+}
+
+const Rgb BLACK{0, 0, 0};
+const Rgb WHITE{255, 255, 255};
+const Rgb RED{255, 0, 0};
+const Rgb GREEN{0, 255, 0};
+const Rgb YELLOW{255, 255, 0};
+const Rgb CYAN{0, 255, 255};
+const Rgb MAGENTA{255, 0, 255};
+
+bool matches(const Rgb& a, const Rgb& b, int tolerance)
+{
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
+}
+
+::testing::AssertionResult isColour(const Rgb& actual, const Rgb& expected, int tolerance)
+{
+    if (matches(actual, expected, tolerance))
+    {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "pixel is " << actual << ", expected " << expected << " within " << tolerance;
+}
+
+// A private X server for this process, found through -displayfd so that parallel test
+// processes never compete for a display number.
+pid_t xServer = -1;
+bool windowShown = false;
+bool windowReshaped = false;
+
+bool startXServer(std::string& error)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+    {
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0)
+    {
+        error = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    if (pid == 0)
+    {
+        // The server must not outlive a test process that crashes.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+        {
+            _exit(1);
+        }
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        freopen("/dev/null", "w", stderr);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    xServer = pid;
+    close(fds[1]);
+
+    std::string display;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (display.empty() || display.back() != '\n')
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fds[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        {
+            error = "Xvfb did not report a display within 20 s";
+            close(fds[0]);
+            return false;
+        }
+        char c;
+        if (read(fds[0], &c, 1) != 1)
+        {
+            error = "Xvfb exited before reporting a display";
+            close(fds[0]);
+            return false;
+        }
+        display += c;
+    }
+    close(fds[0]);
+    display.pop_back();
+    setenv("DISPLAY", (":" + display).c_str(), 1);
+    return true;
+}
+
+void stopXServer()
+{
+    if (xServer <= 0)
+    {
+        return;
+    }
+    kill(xServer, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (waitpid(xServer, nullptr, WNOHANG) == 0)
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            kill(xServer, SIGKILL);
+            waitpid(xServer, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    xServer = -1;
+}
+
+void onDisplay()
+{
+    windowShown = true;
+}
+
+// The editor's reshape: remember the size, set the projection, identity modelview.
+void onReshape(int width, int height)
+{
+    EditorState& e = editor;
+    e.windowWidth = width;
+    e.windowHeight = height;
+    applyProjection(e);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    windowReshaped = true;
+}
+
+class GlutWindow : public ::testing::Environment
+{
+  public:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(startXServer(error)) << error;
+        int argc = 1;
+        char name[] = "scene_pixels_test";
+        char* argv[] = {name, nullptr};
+        glutInit(&argc, argv);
+        glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
+        glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
+        glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
+        glutInitWindowPosition(0, 0);
+        window = glutCreateWindow("Gantrix");
+        glutDisplayFunc(onDisplay);
+        glutReshapeFunc(onReshape);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!(windowShown && windowReshaped) && std::chrono::steady_clock::now() < deadline)
+        {
+            glutMainLoopEvent();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(windowShown && windowReshaped) << "the window was not shown within 10 s";
+        ASSERT_EQ(editor.windowWidth, WINDOW_SIZE);
+        ASSERT_EQ(editor.windowHeight, WINDOW_SIZE);
+    }
+
+    void TearDown() override
+    {
+        if (window != 0)
+        {
+            glutDestroyWindow(window);
+            glutExit();
+        }
+        stopXServer();
+    }
+
+  private:
+    int window = 0;
+};
+
+// Where the frame being drawn is read into, while a test draws one.
+std::vector<unsigned char>* capture = nullptr;
+int framesRead = 0;
+
+// Window pixel (column, row counted from the bottom) that holds the world point, from the
+// default view: 3 pixels per world unit, origin (-150, -150) at the bottom-left corner.
+struct Pixel
+{
+    int x;
+    int y;
+};
+
+Pixel pixelOf(double wx, double wy)
+{
+    return Pixel{static_cast<int>(std::floor((wx + 150.0) * 3.0)),
+                 static_cast<int>(std::floor((wy + 150.0) * 3.0))};
+}
+
+// Window coordinate of a world coordinate; a grid line at an integer value lies on the
+// boundary between two pixels, otherwise inside the pixel `floor` names.
+double windowCoordinate(double w)
+{
+    return (w + 150.0) * 3.0;
+}
+
+// Middle of a fine grid cell, 1.5625 units (4.7 pixels) from the lines on either side.
+double cellMiddle(int k)
+{
+    return k * 3.125 + 1.5625;
+}
+
+class ScenePixels : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ship = Ship{};
+        const EditorState e = editor;
+        editor = EditorState{};
+        editor.windowWidth = e.windowWidth;
+        editor.windowHeight = e.windowHeight;
+    }
+
+    // Draws one frame through the display code; the swap at its end reads it back.
+    void drawAndRead()
+    {
+        pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
+        framesRead = 0;
+        capture = &pixels;
+        drawScene();
+        capture = nullptr;
+        ASSERT_EQ(framesRead, 1);
+        ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+
+    Rgb at(int x, int y) const
+    {
+        const std::size_t i = (static_cast<std::size_t>(y) * WINDOW_SIZE + x) * 3;
+        return Rgb{pixels[i], pixels[i + 1], pixels[i + 2]};
+    }
+
+    Rgb at(Pixel p) const
+    {
+        return at(p.x, p.y);
+    }
+
+    int countIn(int x0, int y0, int x1, int y1, const Rgb& colour) const
+    {
+        int n = 0;
+        for (int y = y0; y <= y1; y++)
+        {
+            for (int x = x0; x <= x1; x++)
+            {
+                n += matches(at(x, y), colour, 0) ? 1 : 0;
+            }
+        }
+        return n;
+    }
+
+    std::vector<unsigned char> pixels;
+};
+
+TEST_F(ScenePixels, GridOnBlack)
+{
+    drawAndRead();
+
+    // Middles of grid cells across the window are background.
+    for (int i : {-47, -20, -1, 0, 13, 46})
+    {
+        for (int j : {-47, -9, 0, 7, 46})
+        {
+            EXPECT_TRUE(isColour(at(pixelOf(cellMiddle(i), cellMiddle(j))), BLACK, 0))
+                << i << ", " << j;
+        }
+    }
+
+    // Lines whose window coordinate falls inside a pixel: that pixel holds the line, read
+    // half-way between two lines of the other direction.
+    const struct
+    {
+        double at;
+        double grey;
+    } inside[] = {{3.125, 0.2}, {-40.625, 0.2}, {134.375, 0.2}, {12.5, 0.4}, {-37.5, 0.4}};
+    for (const auto& line : inside)
+    {
+        ASSERT_NE(windowCoordinate(line.at), std::floor(windowCoordinate(line.at)));
+        const Rgb grey = rgbOf(line.grey, line.grey, line.grey);
+        for (int k : {-30, 5, 22})
+        {
+            EXPECT_TRUE(isColour(at(pixelOf(line.at, cellMiddle(k))), grey, 1))
+                << "x = " << line.at;
+            EXPECT_TRUE(isColour(at(pixelOf(cellMiddle(k), line.at)), grey, 1))
+                << "y = " << line.at;
+        }
+    }
+
+    // Lines on a pixel boundary (every multiple of 25): one of the two pixels that meet
+    // there holds the line and the other stays black, as do those just beyond.
+    const struct
+    {
+        double at;
+        double grey;
+    } boundary[] = {{0.0, 0.7}, {50.0, 0.7}, {-100.0, 0.7}, {25.0, 0.4}, {-75.0, 0.4}};
+    for (const auto& line : boundary)
+    {
+        const double c = windowCoordinate(line.at);
+        ASSERT_EQ(c, std::floor(c));
+        const int right = static_cast<int>(c);
+        const Rgb grey = rgbOf(line.grey, line.grey, line.grey);
+        for (int k : {-30, 5, 22})
+        {
+            const int across = pixelOf(cellMiddle(k), cellMiddle(k)).x;
+            const bool verticalLeft = matches(at(right - 1, across), grey, 1);
+            const bool verticalRight = matches(at(right, across), grey, 1);
+            EXPECT_NE(verticalLeft, verticalRight) << "x = " << line.at;
+            EXPECT_TRUE(isColour(at(verticalLeft ? right : right - 1, across), BLACK, 0));
+            EXPECT_TRUE(isColour(at(right - 2, across), BLACK, 0));
+            EXPECT_TRUE(isColour(at(right + 1, across), BLACK, 0));
+
+            const bool horizontalBelow = matches(at(across, right - 1), grey, 1);
+            const bool horizontalAbove = matches(at(across, right), grey, 1);
+            EXPECT_NE(horizontalBelow, horizontalAbove) << "y = " << line.at;
+            EXPECT_TRUE(isColour(at(across, horizontalBelow ? right : right - 1), BLACK, 0));
+            EXPECT_TRUE(isColour(at(across, right - 2), BLACK, 0));
+            EXPECT_TRUE(isColour(at(across, right + 1), BLACK, 0));
+        }
+    }
+}
+
+// A large triangle (area 3200, full green), one of area 400 (green 0.6), a pending point on
+// its own and one on a corner.
+static void buildTriangles()
+{
+    Triangle big;
+    big.corners[0] = {-100, -100};
+    big.corners[1] = {-20, -100};
+    big.corners[2] = {-100, -20};
+    Triangle small;
+    small.corners[0] = {20, -100};
+    small.corners[1] = {60, -100};
+    small.corners[2] = {20, -80};
+    ship.triangles = {big, small};
+    ship.pendingPoints = {{100, 100}, {-20, -100}};
+}
+
+// Three-quarters of the fill over what was there before.
+static Rgb blended(double green, double under)
+{
+    return rgbOf(0.25 * under, 0.75 * green + 0.25 * under, 0.25 * under);
+}
+
+TEST_F(ScenePixels, TrianglesEdgesCornersAndPendingPoints)
+{
+    buildTriangles();
+    drawAndRead();
+
+    // Fill over black, inside each triangle well away from its edges.
+    EXPECT_TRUE(isColour(at(pixelOf(cellMiddle(-20), cellMiddle(-23))), blended(1.0, 0.0), 2));
+    EXPECT_TRUE(isColour(at(pixelOf(cellMiddle(8), cellMiddle(-31))), blended(0.6, 0.0), 2));
+    // Fill over a fine line (x = -59.375) and a middle line (x = -62.5): the grid shows through.
+    EXPECT_TRUE(isColour(at(pixelOf(-59.375, cellMiddle(-23))), blended(1.0, 0.2), 2));
+    EXPECT_TRUE(isColour(at(pixelOf(-62.5, cellMiddle(-23))), blended(1.0, 0.4), 2));
+    // Outside the triangles the grid is untouched.
+    EXPECT_TRUE(isColour(at(pixelOf(cellMiddle(-20), cellMiddle(-36))), BLACK, 0));
+
+    // Edges two pixels wide centred on a pixel boundary cover the pixel on each side: the
+    // bottom edge (y = -100) and the left edge (x = -100) of the large triangle.
+    const int bottom = static_cast<int>(windowCoordinate(-100.0));
+    for (int k : {-25, -14})
+    {
+        const int x = pixelOf(cellMiddle(k), 0).x;
+        EXPECT_TRUE(isColour(at(x, bottom - 1), GREEN, 0));
+        EXPECT_TRUE(isColour(at(x, bottom), GREEN, 0));
+        EXPECT_TRUE(isColour(at(bottom - 1, x), GREEN, 0));
+        EXPECT_TRUE(isColour(at(bottom, x), GREEN, 0));
+    }
+
+    // Corners: 7-pixel red squares, over the edges and the fill.
+    for (const Triangle& t : ship.triangles)
+    {
+        for (const Vec2& c : t.corners)
+        {
+            const Pixel p = pixelOf(c.x, c.y);
+            EXPECT_TRUE(isColour(at(p), RED, 0));
+            EXPECT_TRUE(isColour(at(p.x - 2, p.y - 2), RED, 0));
+            EXPECT_TRUE(isColour(at(p.x + 2, p.y + 2), RED, 0));
+        }
+    }
+
+    // A lone pending point: an 11-pixel yellow square.
+    const Pixel lone = pixelOf(100, 100);
+    EXPECT_TRUE(isColour(at(lone), YELLOW, 0));
+    EXPECT_TRUE(isColour(at(lone.x - 4, lone.y + 4), YELLOW, 0));
+    EXPECT_TRUE(isColour(at(lone.x + 4, lone.y - 4), YELLOW, 0));
+    EXPECT_TRUE(isColour(at(lone.x + 8, lone.y + 3), BLACK, 0));
+    // A pending point on a corner: yellow around the red corner drawn after it.
+    const Pixel onCorner = pixelOf(-20, -100);
+    EXPECT_TRUE(isColour(at(onCorner), RED, 0));
+    EXPECT_TRUE(isColour(at(onCorner.x - 4, onCorner.y - 4), YELLOW, 0));
+    EXPECT_TRUE(isColour(at(onCorner.x + 4, onCorner.y + 4), YELLOW, 0));
+}
+
+static Attachment attachmentAt(double x, double y, unsigned char key, bool modeFlag)
+{
+    Attachment a;
+    a.x = x;
+    a.y = y;
+    a.key = key;
+    a.modeFlag = modeFlag;
+    return a;
+}
+
+TEST_F(ScenePixels, MarkersAndLabels)
+{
+    buildTriangles();
+    ship.pendingPoints.clear();
+    ship.attachments = {
+        attachmentAt(-45, -110, 'H', false), // bound to the large triangle's bottom edge
+        attachmentAt(50, -112, 'H', true),   // bound to the small triangle's bottom edge
+        attachmentAt(100, -50, 0, true),     // out of range, no label
+        attachmentAt(-100, 60, 'H', false),  // out of range
+    };
+    drawAndRead();
+
+    EXPECT_EQ(ship.attachments[0].triangle, 0);
+    EXPECT_EQ(ship.attachments[0].edge, 0);
+    EXPECT_EQ(ship.attachments[1].triangle, 1);
+    EXPECT_EQ(ship.attachments[1].edge, 0);
+    EXPECT_EQ(ship.attachments[2].triangle, NO_EDGE);
+    EXPECT_EQ(ship.attachments[3].triangle, NO_EDGE);
+
+    // Bound markers: edge midpoints M (-60, -100) and (40, -100), arms 20 units straight
+    // down from them, out of the ship. Red without the mode flag, magenta with it.
+    const struct
+    {
+        Vec2 mid;
+        Vec2 at;
+        Rgb colour;
+    } bound[] = {{{-60, -100}, {-45, -110}, RED}, {{40, -100}, {50, -112}, MAGENTA}};
+    for (const auto& b : bound)
+    {
+        // The arm, five pixels wide about the column boundary at M.x, half-way down.
+        const Pixel arm = pixelOf(b.mid.x, b.mid.y - 15);
+        EXPECT_TRUE(isColour(at(arm.x - 1, arm.y), b.colour, 0));
+        EXPECT_TRUE(isColour(at(arm.x, arm.y), b.colour, 0));
+        EXPECT_TRUE(isColour(at(arm.x + 4, arm.y), BLACK, 0));
+        // Below its tip, nothing (read in the middle of a grid cell).
+        const double besideArm = cellMiddle(static_cast<int>(std::floor(b.mid.x / 3.125)));
+        EXPECT_TRUE(isColour(at(pixelOf(besideArm, cellMiddle(-40))), BLACK, 0));
+        // The 16-pixel dot on the edge, reaching into the triangle above it.
+        const Pixel m = pixelOf(b.mid.x, b.mid.y);
+        EXPECT_TRUE(isColour(at(m.x + 6, m.y + 6), b.colour, 0));
+        EXPECT_TRUE(isColour(at(m.x - 7, m.y - 7), b.colour, 0));
+        // The cyan link, at the pixel holding the midpoint between M and A.
+        EXPECT_TRUE(
+            isColour(at(pixelOf((b.mid.x + b.at.x) * 0.5, (b.mid.y + b.at.y) * 0.5)), CYAN, 0));
+        // The cyan ring: 16 pixels with a 12-pixel black centre, so two pixels of frame.
+        const Pixel a = pixelOf(b.at.x, b.at.y);
+        EXPECT_TRUE(isColour(at(a.x - 8, a.y), CYAN, 0));
+        EXPECT_TRUE(isColour(at(a.x - 7, a.y), CYAN, 0));
+        EXPECT_TRUE(isColour(at(a.x - 6, a.y), BLACK, 0));
+        EXPECT_TRUE(isColour(at(a.x, a.y - 8), CYAN, 0));
+        EXPECT_TRUE(isColour(at(a.x, a.y - 7), CYAN, 0));
+        EXPECT_TRUE(isColour(at(a.x - 4, a.y - 5), BLACK, 0));
+        EXPECT_FALSE(matches(at(a.x - 9, a.y), CYAN, 0));
+    }
+
+    // Unbound markers: a ring in the marker colour.
+    const struct
+    {
+        Vec2 at;
+        Rgb colour;
+    } loose[] = {{{100, -50}, MAGENTA}, {{-100, 60}, RED}};
+    for (const auto& u : loose)
+    {
+        const Pixel a = pixelOf(u.at.x, u.at.y);
+        EXPECT_TRUE(isColour(at(a.x - 8, a.y), u.colour, 0));
+        EXPECT_TRUE(isColour(at(a.x, a.y - 8), u.colour, 0));
+        EXPECT_TRUE(isColour(at(a.x - 4, a.y - 5), BLACK, 0));
+    }
+
+    // Labels: white glyph pixels inside each ring with a key, none where the key is 0.
+    const Vec2 labelled[] = {{-45, -110}, {50, -112}, {-100, 60}};
+    for (const Vec2& l : labelled)
+    {
+        const Pixel a = pixelOf(l.x, l.y);
+        EXPECT_GE(countIn(a.x - 6, a.y - 6, a.x + 5, a.y + 5, WHITE), 5) << l.x << ", " << l.y;
+    }
+    const Pixel quiet = pixelOf(100, -50);
+    EXPECT_EQ(countIn(quiet.x - 12, quiet.y - 12, quiet.x + 12, quiet.y + 12, WHITE), 0);
+}
+} // namespace
+
+// Takes the place of the toolkit's swap for the display code in this test. The frame is
+// read from the back buffer just before it is presented, where its contents are defined
+// (after a swap the back buffer's are not, and with this renderer a read of the front
+// buffer of the window on Xvfb returned only black); then the real swap runs.
+void glutSwapBuffers()
+{
+    if (capture != nullptr)
+    {
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, capture->data());
+        framesRead++;
+    }
+    using Swap = void (*)();
+    static const Swap toolkitSwap = reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glutSwapBuffers"));
+    if (toolkitSwap != nullptr)
+    {
+        toolkitSwap();
+    }
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new GlutWindow);
+    return RUN_ALL_TESTS();
+}
