@@ -3,10 +3,13 @@
 #include "model/ship.h"
 #include "model/table_sqrt.h"
 #include "render/resolve.h"
+#include "render/resolve_grid.h"
 
 #include <GL/freeglut.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <vector>
 
 static void vertex(const Vec2& p)
 {
@@ -92,10 +95,18 @@ static void drawMarker(const Attachment& a, const Triangle* bound, const Resolut
 
 void drawAttachments()
 {
+    // Every attachment is bound anew each frame. The grid search gives exactly the
+    // bindings of comparing each attachment with every edge, at a cost that grows with
+    // the ship rather than with attachments times triangles; its storage is kept from
+    // frame to frame.
+    static BindingGrid grid;
+    static std::vector<Resolution> resolutions;
     Ship& s = ship;
-    for (Attachment& a : s.attachments)
+    resolveAttachments(grid, s.triangles, s.attachments, resolutions);
+    for (std::size_t i = 0; i < s.attachments.size(); i++)
     {
-        const Resolution r = resolveAttachment(s.triangles, a);
+        const Attachment& a = s.attachments[i];
+        const Resolution& r = resolutions[i];
         const Triangle* bound = r.found ? &s.triangles[r.triangle] : nullptr;
         drawMarker(a, bound, r);
 
@@ -124,9 +135,11 @@ void drawCentredText(double x, double y, const char* text)
         ry = y - (3.5 / w) * 200.0;
     }
     glRasterPos2f(static_cast<float>(rx), static_cast<float>(ry));
+    // Characters go to the font as 0..255: the font has glyphs for the upper half too
+    // (a key such as the section sign), which a negative code would leave undrawn.
     for (const char* c = text; *c != '\0'; c++)
     {
         glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10,
-                            static_cast<int>(static_cast<signed char>(*c)));
+                            static_cast<int>(static_cast<unsigned char>(*c)));
     }
 }

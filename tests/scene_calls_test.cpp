@@ -412,3 +412,22 @@ TEST_F(SceneCalls, LabelBeforeFirstReshapeStaysOnAttachment)
     EXPECT_EQ(rasterPositions[0].x, 7.0);
     EXPECT_EQ(rasterPositions[0].y, -3.0);
 }
+
+// Keys from the upper half of the character set still get their label drawn.
+TEST_F(SceneCalls, UpperHalfKeysReachTheFontUnsigned)
+{
+    Attachment a;
+    a.key = 0xA7;
+    ship.attachments.push_back(a);
+    drawScene();
+    int drawn = 0;
+    for (const std::string& c : calls)
+    {
+        if (c.rfind("glutBitmapCharacter", 0) == 0)
+        {
+            EXPECT_EQ(c, "glutBitmapCharacter HELVETICA_10 167");
+            drawn++;
+        }
+    }
+    EXPECT_EQ(drawn, 1);
+}

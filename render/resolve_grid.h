@@ -1,0 +1,34 @@
+#pragma once
+
+#include "render/resolve.h"
+
+#include <cstdint>
+#include <vector>
+
+// Storage for binding a whole frame's attachments at once, kept between frames so that
+// a steady ship allocates nothing.
+struct BindingGrid
+{
+    double minX = 0.0; // world position of cell (0, 0)'s lower-left corner
+    double minY = 0.0;
+    double cellSize = 0.0; // world units, never below the binding range
+    int columns = 0;
+    int rows = 0;
+    std::vector<uint32_t> cellStart; // per cell, index into `entries`; one extra at the end
+    struct Entry
+    {
+        double mx, my; // edge midpoint, computed exactly as the one-by-one search does
+        int32_t triangle;
+        int32_t edge;
+    };
+    std::vector<Entry> entries;    // edge midpoints sorted by cell
+    std::vector<uint32_t> cellOf;  // scratch: the cell of each edge midpoint
+};
+
+// Binds every attachment to its nearest untied edge midpoint within range, writing
+// `triangle` and `edge` of each and filling `results` (one per attachment). Gives exactly
+// what resolveAttachment gives for each attachment, but looks only at the midpoints in
+// the grid cells around the attachment, so the cost grows with the ship, not with
+// attachments times triangles.
+void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
+                        std::vector<Attachment>& attachments, std::vector<Resolution>& results);
