@@ -5,77 +5,106 @@
 
 namespace
 {
-// Cells are wider than the binding range (about 31.62) with a margin, so every midpoint
-// within range of an attachment lies in the attachment's cell or one of its neighbours,
-// even after the rounding of the cell arithmetic.
-constexpr double MIN_CELL_SIZE = 40.0;
-// Beyond this magnitude the rounding of the cell arithmetic could eat the margin above;
-// such ships are bound with the one-by-one search, which is always right.
-constexpr double MAX_GRID_COORDINATE = 1.0e12;
-// Upper bound on cells per edge, so that a few far-flung triangles cannot make the
+// Cells are sized for about this many midpoints each, and never smaller than
+// MIN_CELL_SIZE world units, so that a search touches few midpoints beyond the nearest.
+constexpr double MIDPOINTS_PER_CELL = 2.0;
+constexpr double MIN_CELL_SIZE = 4.0;
+// Beyond this magnitude the rounding of the cell arithmetic grows past what the search's
+// distance bounds allow for; such ships are bound with the one-by-one search.
+constexpr double MAX_GRID_COORDINATE = 1.0e9;
+// Upper bound on cells per midpoint, so that a few far-flung triangles cannot make the
 // grid huge; the cells grow instead.
-constexpr double MAX_CELLS_PER_EDGE = 4.0;
+constexpr double MAX_CELLS_PER_MIDPOINT = 2.0;
 
-Vec2 midpoint(const Triangle& t, int k)
-{
-    const Vec2& p = t.corners[k];
-    const Vec2& q = t.corners[(k + 1) % 3];
-    return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
-}
-
-void writeBinding(Attachment& a, Resolution& r)
+void writeBinding(Attachment& a, const Resolution& r)
 {
     a.triangle = r.found ? r.triangle : NO_EDGE;
     a.edge = r.found ? r.firstCorner : NO_EDGE;
 }
 
-void resolveOneByOne(const std::vector<Triangle>& triangles, std::vector<Attachment>& attachments,
-                     std::vector<Resolution>& results)
+// Cell coordinate along one axis, clamped to [-reach - 1, last + reach + 1]: from there
+// no cell of the grid is within the search's reach, and NaN lands there too.
+long cellCoordinate(double v, double origin, double inverseSize, long last, long reach)
 {
-    for (std::size_t j = 0; j < attachments.size(); j++)
+    const double c = std::floor((v - origin) * inverseSize);
+    if (!(c >= static_cast<double>(-reach)))
     {
-        results[j] = resolveAttachment(triangles, attachments[j]);
+        return -reach - 1;
     }
+    return c > static_cast<double>(last + reach) ? last + reach + 1 : static_cast<long>(c);
 }
 
-// Cell coordinate, clamped to [-2, last + 2]: a position two or more cells outside the
-// grid has no cell of the grid among its neighbours, and NaN lands there too.
-long cellCoordinate(double v, double origin, double size, int last)
+// Looks at the midpoints of cells [x0, x1] of one row, keeping the smallest distance from
+// `a`, how many midpoints have it, and the first of them.
+struct Nearest
 {
-    const double c = std::floor((v - origin) / size);
-    if (!(c >= -1.0))
+    double best = ATTACH_RANGE_SQ;
+    int count = 0;
+    const BindingGrid::Entry* entry = nullptr;
+};
+
+void scanCells(const BindingGrid& g, long y, long x0, long x1, const Attachment& a, Nearest& n)
+{
+    x0 = std::max(x0, 0L);
+    x1 = std::min(x1, static_cast<long>(g.columns) - 1);
+    if (y < 0 || y >= g.rows || x0 > x1)
     {
-        return -2;
+        return;
     }
-    return c > last + 1 ? last + 2 : static_cast<long>(c);
+    // The cells of a row are contiguous in `entries`.
+    const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(g.columns);
+    const uint32_t end = g.cellStart[row + static_cast<std::size_t>(x1) + 1];
+    for (uint32_t i = g.cellStart[row + static_cast<std::size_t>(x0)]; i < end; i++)
+    {
+        const BindingGrid::Entry& m = g.entries[i];
+        const double dx = m.mx - a.x;
+        const double dy = m.my - a.y;
+        const double d = dx * dx + dy * dy;
+        if (d < n.best)
+        {
+            n.best = d;
+            n.count = 1;
+            n.entry = &m;
+        }
+        else if (d == n.best && n.count > 0)
+        {
+            n.count++;
+        }
+    }
 }
 
 bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
 {
-    // Only finite midpoints can ever bind: an infinite or NaN distance is neither below
-    // nor equal to the best.
+    // One pass for the midpoints and their extent. Only finite midpoints can ever bind:
+    // an infinite or NaN distance is neither below nor equal to the best.
+    g.midpoints.resize(triangles.size() * 3);
+    BindingGrid::Entry* out = g.midpoints.data();
     double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
-    std::size_t edges = 0;
-    for (const Triangle& t : triangles)
+    for (std::size_t i = 0; i < triangles.size(); i++)
     {
+        const Vec2* c = triangles[i].corners;
         for (int k = 0; k < 3; k++)
         {
-            const Vec2 m = midpoint(t, k);
-            if (std::isfinite(m.x) && std::isfinite(m.y))
+            const Vec2& p = c[k];
+            const Vec2& q = c[k == 2 ? 0 : k + 1];
+            const double mx = (p.x + q.x) * 0.5;
+            const double my = (p.y + q.y) * 0.5;
+            if (std::isfinite(mx) && std::isfinite(my))
             {
-                minX = std::min(minX, m.x);
-                maxX = std::max(maxX, m.x);
-                minY = std::min(minY, m.y);
-                maxY = std::max(maxY, m.y);
-                edges++;
+                *out++ = BindingGrid::Entry{mx, my, static_cast<int32_t>(i), k};
+                minX = mx < minX ? mx : minX;
+                maxX = mx > maxX ? mx : maxX;
+                minY = my < minY ? my : minY;
+                maxY = my > maxY ? my : maxY;
             }
         }
     }
-    g.entries.clear();
+    const std::size_t edges = static_cast<std::size_t>(out - g.midpoints.data());
+    g.midpoints.resize(edges);
+    g.columns = 0;
+    g.rows = 0;
     if (edges == 0)
     {
-        g.columns = 0;
-        g.rows = 0;
         return true;
     }
     const double limit = MAX_GRID_COORDINATE;
@@ -85,8 +114,9 @@ bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
     }
     const double width = maxX - minX;
     const double height = maxY - minY;
-    double size = MIN_CELL_SIZE;
-    const double cellBudget = MAX_CELLS_PER_EDGE * static_cast<double>(edges) + 16.0;
+    const double perMidpoint = width * height / static_cast<double>(edges);
+    double size = std::max(MIN_CELL_SIZE, std::sqrt(perMidpoint * MIDPOINTS_PER_CELL));
+    const double cellBudget = MAX_CELLS_PER_MIDPOINT * static_cast<double>(edges) + 16.0;
     while ((std::floor(width / size) + 1.0) * (std::floor(height / size) + 1.0) > cellBudget)
     {
         size *= 2.0;
@@ -94,50 +124,47 @@ bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
     g.minX = minX;
     g.minY = minY;
     g.cellSize = size;
+    g.inverseCellSize = 1.0 / size;
+    // Rings of cells around an attachment's own cell that can hold a midpoint in range.
+    g.reach = static_cast<long>(std::ceil(std::sqrt(ATTACH_RANGE_SQ) / size)) + 1;
+    // Cell assignment is exact to far below this, relative to the coordinates' size.
+    g.slack = 1.0e-9 * (1.0 + std::max(std::max(-minX, maxX), std::max(-minY, maxY)));
     g.columns = static_cast<int>(std::floor(width / size)) + 1;
     g.rows = static_cast<int>(std::floor(height / size)) + 1;
     const std::size_t cells = static_cast<std::size_t>(g.columns) * static_cast<std::size_t>(g.rows);
 
-    // Counting sort of the midpoints by cell: one pass to count, one to place.
+    // Counting sort of the midpoints by cell: one pass to count, one to place. Midpoints
+    // are never below the grid's origin, so truncation is the floor.
     g.cellStart.assign(cells + 1, 0);
-    g.cellOf.clear();
-    for (const Triangle& t : triangles)
+    g.cellOf.resize(edges);
+    const uint32_t lastColumn = static_cast<uint32_t>(g.columns - 1);
+    const uint32_t lastRow = static_cast<uint32_t>(g.rows - 1);
+    const double inverse = g.inverseCellSize;
+    const uint32_t columns = static_cast<uint32_t>(g.columns);
+    for (std::size_t e = 0; e < edges; e++)
     {
-        for (int k = 0; k < 3; k++)
-        {
-            const Vec2 m = midpoint(t, k);
-            if (!(std::isfinite(m.x) && std::isfinite(m.y)))
-            {
-                g.cellOf.push_back(UINT32_MAX);
-                continue;
-            }
-            const long cx = cellCoordinate(m.x, g.minX, size, g.columns - 1);
-            const long cy = cellCoordinate(m.y, g.minY, size, g.rows - 1);
-            const uint32_t cell = static_cast<uint32_t>(cy * g.columns + cx);
-            g.cellOf.push_back(cell);
-            g.cellStart[cell + 1]++;
-        }
+        const BindingGrid::Entry& m = g.midpoints[e];
+        const uint32_t cx = std::min(static_cast<uint32_t>((m.mx - minX) * inverse), lastColumn);
+        const uint32_t cy = std::min(static_cast<uint32_t>((m.my - minY) * inverse), lastRow);
+        const uint32_t cell = cy * columns + cx;
+        g.cellOf[e] = cell;
+        g.cellStart[cell + 1]++;
     }
     for (std::size_t c = 0; c < cells; c++)
     {
         g.cellStart[c + 1] += g.cellStart[c];
     }
     g.entries.resize(edges);
-    std::vector<uint32_t> next(g.cellStart.begin(), g.cellStart.end() - 1);
-    std::size_t e = 0;
-    for (std::size_t i = 0; i < triangles.size(); i++)
+    for (std::size_t e = 0; e < edges; e++)
     {
-        for (int k = 0; k < 3; k++, e++)
-        {
-            const uint32_t cell = g.cellOf[e];
-            if (cell == UINT32_MAX)
-            {
-                continue;
-            }
-            const Vec2 m = midpoint(triangles[i], k);
-            g.entries[next[cell]++] = BindingGrid::Entry{m.x, m.y, static_cast<int32_t>(i), k};
-        }
+        // cellStart[c] serves as the cell's insertion point here and is put back below.
+        g.entries[g.cellStart[g.cellOf[e]]++] = g.midpoints[e];
     }
+    for (std::size_t c = cells; c > 0; c--)
+    {
+        g.cellStart[c] = g.cellStart[c - 1];
+    }
+    g.cellStart[0] = 0;
     return true;
 }
 } // namespace
@@ -148,7 +175,10 @@ void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangle
     results.assign(attachments.size(), Resolution{});
     if (!buildGrid(grid, triangles))
     {
-        resolveOneByOne(triangles, attachments, results);
+        for (std::size_t j = 0; j < attachments.size(); j++)
+        {
+            results[j] = resolveAttachment(triangles, attachments[j]);
+        }
         return;
     }
     const BindingGrid& g = grid;
@@ -161,38 +191,40 @@ void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangle
             writeBinding(a, r);
             continue;
         }
-        const long cx = cellCoordinate(a.x, g.minX, g.cellSize, g.columns - 1);
-        const long cy = cellCoordinate(a.y, g.minY, g.cellSize, g.rows - 1);
+        const long reach = g.reach;
+        const long cx = cellCoordinate(a.x, g.minX, g.inverseCellSize, g.columns - 1, reach);
+        const long cy = cellCoordinate(a.y, g.minY, g.inverseCellSize, g.rows - 1, reach);
         // The one-by-one search binds exactly when a single edge holds the smallest
         // distance and it is below the range; edges at or beyond the range never matter.
-        // So: the smallest distance among the neighbours, and how many edges share it.
-        double best = ATTACH_RANGE_SQ;
-        int count = 0;
-        const BindingGrid::Entry* bestEntry = nullptr;
-        for (long y = std::max(cy - 1, 0L); y <= std::min(cy + 1, static_cast<long>(g.rows) - 1); y++)
+        // So: the smallest distance, and how many edges share it. Rings of cells are
+        // searched outward until every midpoint of the next ring must be strictly
+        // farther than the best so far, so equal distances are always all counted.
+        Nearest n;
+        for (long r = 0; r <= reach; r++)
         {
-            for (long x = std::max(cx - 1, 0L); x <= std::min(cx + 1, static_cast<long>(g.columns) - 1); x++)
+            if (r >= 2)
             {
-                const std::size_t cell = static_cast<std::size_t>(y * g.columns + x);
-                for (uint32_t i = g.cellStart[cell]; i < g.cellStart[cell + 1]; i++)
+                const double bound = static_cast<double>(r - 1) * g.cellSize - g.slack;
+                if (bound > 0.0 && bound * bound * (1.0 - 1.0e-12) > n.best)
                 {
-                    const BindingGrid::Entry& m = g.entries[i];
-                    const double dx = m.mx - a.x;
-                    const double dy = m.my - a.y;
-                    const double d = dx * dx + dy * dy;
-                    if (d < best)
-                    {
-                        best = d;
-                        count = 1;
-                        bestEntry = &m;
-                    }
-                    else if (d == best && count > 0)
-                    {
-                        count++;
-                    }
+                    break;
                 }
             }
+            if (r == 0)
+            {
+                scanCells(g, cy, cx, cx, a, n);
+                continue;
+            }
+            scanCells(g, cy - r, cx - r, cx + r, a, n);
+            scanCells(g, cy + r, cx - r, cx + r, a, n);
+            for (long y = cy - r + 1; y <= cy + r - 1; y++)
+            {
+                scanCells(g, y, cx - r, cx - r, a, n);
+                scanCells(g, y, cx + r, cx + r, a, n);
+            }
         }
+        const int count = n.count;
+        const BindingGrid::Entry* bestEntry = n.entry;
         if (count == 1)
         {
             r.found = true;

@@ -9,20 +9,24 @@
 // a steady ship allocates nothing.
 struct BindingGrid
 {
-    double minX = 0.0; // world position of cell (0, 0)'s lower-left corner
-    double minY = 0.0;
-    double cellSize = 0.0; // world units, never below the binding range
-    int columns = 0;
-    int rows = 0;
-    std::vector<uint32_t> cellStart; // per cell, index into `entries`; one extra at the end
     struct Entry
     {
         double mx, my; // edge midpoint, computed exactly as the one-by-one search does
         int32_t triangle;
         int32_t edge;
     };
-    std::vector<Entry> entries;    // edge midpoints sorted by cell
-    std::vector<uint32_t> cellOf;  // scratch: the cell of each edge midpoint
+    double minX = 0.0; // world position of cell (0, 0)'s lower-left corner
+    double minY = 0.0;
+    double cellSize = 0.0;        // world units
+    double inverseCellSize = 0.0; // cells per world unit
+    long reach = 0;               // rings of cells around a cell that the range can reach
+    double slack = 0.0;           // world units the cell arithmetic may be off by, at most
+    int columns = 0;
+    int rows = 0;
+    std::vector<uint32_t> cellStart; // per cell, index into `entries`; one extra at the end
+    std::vector<Entry> entries;      // edge midpoints sorted by cell
+    std::vector<Entry> midpoints;    // scratch: finite midpoints in triangle order
+    std::vector<uint32_t> cellOf;    // scratch: the cell of each of `midpoints`
 };
 
 // Binds every attachment to its nearest untied edge midpoint within range, writing
