@@ -1,0 +1,92 @@
+#include "bench/ship_generator.h"
+#include "shipfile/ship_file.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+// Runs the measurement inside a scratch folder, as the editor saves into its own.
+struct ScratchFolder
+{
+    fs::path previous = fs::current_path();
+    fs::path path;
+    ScratchFolder()
+    {
+        char pattern[] = "/tmp/gantrix-bench-XXXXXX";
+        path = mkdtemp(pattern);
+        fs::current_path(path);
+    }
+    ~ScratchFolder()
+    {
+        fs::current_path(previous);
+        fs::remove_all(path);
+    }
+};
+
+// Saves and loads print a status line each; keep them off the benchmark's table.
+struct QuietStdout
+{
+    int saved = dup(fileno(stdout));
+    QuietStdout()
+    {
+        std::fflush(stdout);
+        FILE* null = std::fopen("/dev/null", "w");
+        dup2(fileno(null), fileno(stdout));
+        std::fclose(null);
+    }
+    ~QuietStdout()
+    {
+        std::fflush(stdout);
+        dup2(saved, fileno(stdout));
+        close(saved);
+    }
+};
+
+void fileSizes(benchmark::internal::Benchmark* b)
+{
+    b->Arg(1000)->Arg(10000)->Arg(100000)->ArgName("triangles")->Unit(benchmark::kMillisecond);
+}
+} // namespace
+
+// The whole save of the editor: format, write to a temporary file, flush to disk, rename.
+static void BM_Save(benchmark::State& state)
+{
+    const int triangles = static_cast<int>(state.range(0));
+    ship = makeBenchShip(triangles, triangles / 10);
+    ScratchFolder folder;
+    QuietStdout quiet;
+    for (auto _ : state)
+    {
+        saveShip();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fs::file_size(SHIP_FILE_NAME)));
+}
+BENCHMARK(BM_Save)->Apply(fileSizes);
+
+// The whole load: read the file, check and parse all of it, replace the ship.
+static void BM_Load(benchmark::State& state)
+{
+    const int triangles = static_cast<int>(state.range(0));
+    ship = makeBenchShip(triangles, triangles / 10);
+    ScratchFolder folder;
+    QuietStdout quiet;
+    saveShip();
+    const auto bytes = static_cast<int64_t>(fs::file_size(SHIP_FILE_NAME));
+    for (auto _ : state)
+    {
+        loadShip();
+    }
+    if (ship.triangles.size() != static_cast<std::size_t>(triangles))
+    {
+        state.SkipWithError("the load did not give back the saved ship");
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_Load)->Apply(fileSizes);
