@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+namespace
+{
+struct Outcome
+{
+    int exitCode = -1;
+    std::string output; // stdout and stderr together
+};
+
+// Runs the editor with the given environment prefix and collects what it prints.
+Outcome runEditor(const std::string& environment, const std::string& arguments = "")
+{
+    const std::string command =
+        "env " + environment + " timeout 20 " GANTRIX_BINARY " " + arguments + " 2>&1";
+    Outcome outcome;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+    {
+        return outcome;
+    }
+    std::array<char, 256> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    {
+        outcome.output.append(buffer.data(), n);
+    }
+    const int status = pclose(pipe);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+} // namespace
+
+// Without a reachable display the editor says so in one line and exits with failure,
+// instead of leaving the user with the toolkit's terse message.
+TEST(Startup, NoDisplayIsOneClearLine)
+{
+    const Outcome unset = runEditor("-u DISPLAY");
+    EXPECT_EQ(unset.exitCode, 1);
+    EXPECT_EQ(unset.output,
+              "gantrix: no X display: DISPLAY is not set (start it from a desktop session, or "
+              "headless with xvfb-run)\n");
+
+    // A display number far above what the tests' own servers take.
+    const Outcome absent = runEditor("DISPLAY=:4093");
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_EQ(absent.output, "gantrix: cannot open X display ':4093': is an X server running "
+                             "there and may this user connect?\n");
+
+    // A -display argument is what the toolkit would open, so it is the one checked.
+    const Outcome argument = runEditor("-u DISPLAY", "-display :4094");
+    EXPECT_EQ(argument.exitCode, 1);
+    EXPECT_NE(argument.output.find("':4094'"), std::string::npos) << argument.output;
+}
