@@ -90,7 +90,8 @@ enum class ReadStatus
     end,        // only white space was left
     notNumber,  // the text at this place is no number
     outOfRange, // an integer beyond int
-    notFinite,  // nan, inf, or too large for a float
+    notFinite,  // nan or inf
+    tooLarge,   // a number beyond the largest float
 };
 
 struct TextReader
@@ -317,7 +318,7 @@ static ReadStatus readFloat(TextReader& r, float& value)
     }
     if (!std::isfinite(converted))
     {
-        return ReadStatus::notFinite;
+        return ReadStatus::tooLarge;
     }
     value = converted;
     return ReadStatus::ok;
@@ -344,6 +345,7 @@ static bool failParse(ReadStatus status, bool integer, const TextReader& r,
             problem = "integer out of range";
             break;
         case ReadStatus::notFinite:
+        case ReadStatus::tooLarge:
             problem = "number not finite in single precision";
             break;
         case ReadStatus::ok:
@@ -371,11 +373,18 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     }
     for (int i = 0; i < triangleCount; ++i)
     {
-        // Six coordinates, then the area, which is checked like any number and dropped.
+        // Six coordinates, then the area, which is checked like any number and dropped. The
+        // writer computes the area in double, so corners near the float limit give an area
+        // beyond it; the area alone may be that large, or the editor could not load its own
+        // file back.
         float values[7];
-        for (float& v : values)
+        for (int n = 0; n < 7; ++n)
         {
-            status = readFloat(r, v);
+            status = readFloat(r, values[n]);
+            if (n == 6 && status == ReadStatus::tooLarge)
+            {
+                status = ReadStatus::ok;
+            }
             if (status != ReadStatus::ok)
             {
                 return failParse(status, false, r, recordName("triangle", i, triangleCount), error);
@@ -595,21 +604,30 @@ void saveShip()
     std::fflush(stdout);
 }
 
-void loadShip()
+bool loadShipFromText(std::string_view text, std::string& error)
 {
     Ship& s = ship;
-    std::string text;
-    std::string error;
     ShipFileContent content;
-    // Nothing changes until the whole file has been read and found complete and valid.
-    if (!readWholeFile(SHIP_FILE_NAME, text, error) || !parseShipFile(text, content, error))
+    // Nothing changes until the whole text has been found complete and valid.
+    if (!parseShipFile(text, content, error))
     {
-        std::fprintf(stderr, "gantrix: cannot load %s: %s\n", SHIP_FILE_NAME, error.c_str());
-        return;
+        return false;
     }
     s.triangles = std::move(content.triangles);
     s.attachments = std::move(content.attachments);
     s.pendingPoints.clear(); // a half-built triangle does not survive a load
+    return true;
+}
+
+void loadShip()
+{
+    std::string text;
+    std::string error;
+    if (!readWholeFile(SHIP_FILE_NAME, text, error) || !loadShipFromText(text, error))
+    {
+        std::fprintf(stderr, "gantrix: cannot load %s: %s\n", SHIP_FILE_NAME, error.c_str());
+        return;
+    }
     std::printf("LOADED!\n");
     std::fflush(stdout);
 }

@@ -33,6 +33,11 @@ bool replaceFileContent(const std::string& path, const std::string& content, std
 // line on stderr and leaves the old file as it was.
 void saveShip();
 
+// Replaces the global ship's triangles and attachments by the ship in `text` and empties
+// its pending points. Text that does not parse changes nothing and returns false with a
+// one-line reason in `error`. Prints nothing; loadShip reports.
+bool loadShipFromText(std::string_view text, std::string& error);
+
 // Replaces the global ship by the content of SHIP_FILE_NAME and prints "LOADED!"; a file
 // that is missing or damaged changes nothing and prints one line on stderr.
 void loadShip();

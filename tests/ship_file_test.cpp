@@ -284,6 +284,35 @@ TEST_F(ShipFileTest, SaveThenLoadKeepsTheShip)
     EXPECT_EQ(describe(ship), "");
 }
 
+// Corners near the float limit make the stored area, computed in double, larger than any
+// float; the file must still load, to the same corners.
+TEST_F(ShipFileTest, ShipWithCornersNearTheFloatLimitLoadsBack)
+{
+    const double big = static_cast<double>(3.0e38f);
+    ship.triangles = {triangle(0, 0, big, 0, 0, big), triangle(0, 0, 25, 0, 0, 25)};
+    ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
+    const std::string file = readFile("ship.hul");
+    // The area, about 4.5e74, is written in full.
+    ASSERT_NE(file.find(" 450000001649326706749279792891399032071050024130725600832632814148178"),
+              std::string::npos)
+        << file;
+
+    ship = Ship{};
+    const Output o = captured(loadShip);
+    EXPECT_EQ(o.out, "LOADED!\n");
+    EXPECT_EQ(o.err, "");
+    ASSERT_EQ(ship.triangles.size(), 2u);
+    EXPECT_EQ(ship.triangles[0].corners[1].x, big);
+    EXPECT_EQ(ship.triangles[0].corners[2].y, big);
+    EXPECT_EQ(ship.triangles[1].corners[2].y, 25.0);
+
+    // Only the dropped area may be that large; a corner beyond the float limit is refused.
+    writeFile("ship.hul", "1\r\n0 0 1e39 0 0 25 1\r\n0\r\n");
+    EXPECT_EQ(captured(loadShip).err, "gantrix: cannot load ship.hul: line 2: number not finite "
+                                      "in single precision (triangle 1 of 1)\n");
+    EXPECT_EQ(ship.triangles.size(), 2u);
+}
+
 TEST_F(ShipFileTest, ReadsAnyWhiteSpaceAndEveryIntegerForm)
 {
     ShipFileContent reference;
