@@ -1,9 +1,13 @@
 # Two commands set everything up on a fresh Debian machine:
 #   make run    install what is missing, build, start the editor here
-#   make test   install what is missing, build, run every test
+#   make test   install what is missing, build, run every test, then again in a sanitizer build
+#   make fuzz   fuzz the ship file reader for FUZZ_SECONDS
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# AddressSanitizer and UndefinedBehaviorSanitizer; Debug keeps the asserts on.
+ASAN_BUILD ?= $(BUILD)-asan
+ASAN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DGANTRIX_SANITIZE=ON
 
 .PHONY: run test build clean
 
@@ -18,11 +22,31 @@ build:
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
+# The sanitizer run halts on the first report of any test or of an editor a test starts;
+# tests/sanitizer/run sets the options; tests/sanitizer/lsan.supp gives each suppression's reason.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	@cmake -S . -B $(ASAN_BUILD) $(ASAN_CMAKE_FLAGS) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j$(JOBS)
+	tests/sanitizer/run ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+
+# The ship file reader under libFuzzer (a clang build of its own) for FUZZ_SECONDS; a crash, a
+# hang, a leak, a sanitizer report or a broken save-and-load property fails it and leaves the
+# input in $(FUZZ_BUILD). New inputs collect in $(FUZZ_BUILD)/corpus; the committed seeds in
+# tests/fuzz/corpus are only read.
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD ?= $(BUILD)-fuzz
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps fuzz
+	@cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/ship_file_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+		-artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus tests/fuzz/corpus
 
 # Measurements, not part of `make test`. BENCH_ARGS passes options to Google Benchmark,
 # e.g. make bench BENCH_ARGS=--benchmark_format=json
@@ -32,3 +56,17 @@ bench:
 	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DGANTRIX_BUILD_TESTS=OFF -DGANTRIX_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD)-bench -j$(JOBS) --target gantrix_bench
 	scripts/with-xvfb $(BUILD)-bench/gantrix_bench $(BENCH_ARGS)
+
+# A long soak of the running editor under seeded random input, in a sanitizer build of its
+# own (SOAK_SANITIZE=OFF soaks the plain build). `make test` runs the same test for 45 s.
+#   make soak SOAK_SECONDS=600 SOAK_SEED=1
+SOAK_SECONDS ?= 600
+SOAK_SEED ?= 1
+SOAK_SANITIZE ?= ON
+SOAK_BUILD ?= $(BUILD)-soak
+.PHONY: soak
+soak:
+	@scripts/install-deps test
+	@cmake -S . -B $(SOAK_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGANTRIX_SANITIZE=$(SOAK_SANITIZE) >/dev/null
+	@cmake --build $(SOAK_BUILD) -j$(JOBS) --target soak_test
+	GANTRIX_SOAK_SECONDS=$(SOAK_SECONDS) GANTRIX_SOAK_SEED=$(SOAK_SEED) tests/sanitizer/run $(SOAK_BUILD)/tests/e2e/soak_test

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
@@ -29,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 
 // How long a process gets to end after SIGTERM before it is killed.
 static constexpr Millis TERM_GRACE{3000};
+// How long the editor gets to exit after its window is closed; a sanitizer build checks for
+// leaks on the way out.
+static constexpr Millis CLOSE_GRACE{10000};
 // How long a killed process gets before we give up waiting for it.
 static constexpr Millis KILL_GRACE{5000};
 static constexpr Millis POLL_STEP{5};
@@ -549,6 +553,7 @@ bool EditorSession::startEditor(const std::vector<std::string>& extraArgs)
     request.errorPath = rootDir + "/stderr.txt";
     std::string error;
     editorPid = spawn(request, error);
+    editorStderrChecked = editorPid < 0;
     if (editorPid < 0)
     {
         editorPid = -1;
@@ -563,11 +568,79 @@ bool EditorSession::startEditor(const std::vector<std::string>& extraArgs)
 
 void EditorSession::stopEditor()
 {
+    endEditor();
+    expectNoSanitizerReport();
+}
+
+// What the sanitizers print when they find something; with halt_on_error the process ends
+// right after, so a test may have passed before the report.
+static const char* const SANITIZER_MARKERS[] = {
+    "ERROR: AddressSanitizer",
+    "ERROR: LeakSanitizer",
+    "ERROR: UndefinedBehaviorSanitizer",
+    "runtime error:",
+};
+
+void EditorSession::expectNoSanitizerReport()
+{
+    if (editorStderrChecked)
+    {
+        return;
+    }
+    editorStderrChecked = true;
+    const std::string text = stderrText();
+    for (const char* marker : SANITIZER_MARKERS)
+    {
+        if (text.find(marker) != std::string::npos)
+        {
+            ADD_FAILURE() << "the editor's stderr holds a sanitizer report (wait status "
+                          << editorStatus << "):\n"
+                          << text;
+            return;
+        }
+    }
+}
+
+// Sends the window manager's close request, as the window's close button would. The
+// toolkit then ends the program through exit(), so the sanitizers' exit checks run.
+bool EditorSession::closeWindowAndWait()
+{
+    Display* display = asDisplay(xDisplay);
+    if (display == nullptr || editorWindow == 0)
+    {
+        return false;
+    }
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = editorWindow;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    if (XSendEvent(display, editorWindow, False, NoEventMask, &event) == 0)
+    {
+        return false;
+    }
+    XFlush(display);
+    int status = -1;
+    if (!reapWithin(editorPid, CLOSE_GRACE, status))
+    {
+        return false;
+    }
+    editorStatus = status;
+    return true;
+}
+
+void EditorSession::endEditor()
+{
     if (editorPid <= 0)
     {
         return;
     }
-    editorStatus = endProcess(editorPid);
+    if (!closeWindowAndWait())
+    {
+        editorStatus = endProcess(editorPid);
+    }
     editorPid = -1;
 
     // The server drops the window once it notices the closed connection; wait for that, so
@@ -622,6 +695,11 @@ int EditorSession::exitStatus() const
     return editorStatus;
 }
 
+pid_t EditorSession::pid() const
+{
+    return editorPid;
+}
+
 std::string EditorSession::stdoutText() const
 {
     return rootDir.empty() ? "" : readWholeFile(rootDir + "/stdout.txt");
@@ -643,25 +721,45 @@ static int countOccurrences(const std::string& text, const std::string& part)
     return count;
 }
 
-bool EditorSession::waitForStdout(const std::string& text, int occurrences, Millis timeout)
+// Waits until `text` has appeared `occurrences` times in what `read` returns.
+static bool waitForOutput(const std::function<std::string()>& read, const char* stream,
+                          const std::string& text, int occurrences, Millis timeout,
+                          std::string& failure)
 {
     assert(!text.empty());
     Clock::time_point deadline = Clock::now() + timeout;
     for (;;)
     {
-        int seen = countOccurrences(stdoutText(), text);
+        int seen = countOccurrences(read(), text);
         if (seen >= occurrences)
         {
             return true;
         }
         if (Clock::now() >= deadline)
         {
-            return fail("waited " + std::to_string(timeout.count()) + " ms for \"" + text +
-                        "\" to appear " + std::to_string(occurrences) +
-                        " times on stdout; it appeared " + std::to_string(seen) + " times");
+            failure = "waited " + std::to_string(timeout.count()) + " ms for \"" + text +
+                      "\" to appear " + std::to_string(occurrences) + " times on " + stream +
+                      "; it appeared " + std::to_string(seen) + " times";
+            return false;
         }
         std::this_thread::sleep_for(Millis(10));
     }
+}
+
+bool EditorSession::waitForStdout(const std::string& text, int occurrences, Millis timeout)
+{
+    std::string failure;
+    return waitForOutput([this] { return stdoutText(); }, "stdout", text, occurrences, timeout,
+                         failure) ||
+           fail(failure);
+}
+
+bool EditorSession::waitForStderr(const std::string& text, int occurrences, Millis timeout)
+{
+    std::string failure;
+    return waitForOutput([this] { return stderrText(); }, "stderr", text, occurrences, timeout,
+                         failure) ||
+           fail(failure);
 }
 
 const std::string& EditorSession::workDir() const

@@ -84,18 +84,26 @@ class EditorSession
     // Starts the editor (again) in the same work folder; its stdout and stderr captures start
     // empty. Waits for the window "Gantrix" and its first frame.
     bool startEditor(const std::vector<std::string>& extraArgs = {});
-    // Ends the editor (SIGTERM, bounded wait, SIGKILL) and reaps it; the server stays.
+    // Ends the editor and reaps it; the server stays. The editor is asked to close its window
+    // first, so it exits normally and a sanitizer build checks for leaks; SIGTERM, then
+    // SIGKILL, follow when it does not end in time. A sanitizer report on the editor's
+    // stderr, from any time in its run, fails the test.
     void stopEditor();
 
     bool isAlive();
     // Raw wait status once the editor has ended and been reaped, -1 while it runs.
     int exitStatus() const;
+    // The running editor's process id, -1 when none runs.
+    pid_t pid() const;
 
     // The editor's output captured so far.
     std::string stdoutText() const;
     std::string stderrText() const;
     // Waits until `text` has appeared at least `occurrences` times on the editor's stdout.
     bool waitForStdout(const std::string& text, int occurrences = 1,
+                       Millis timeout = OUTPUT_TIMEOUT);
+    // The same for the editor's stderr.
+    bool waitForStderr(const std::string& text, int occurrences = 1,
                        Millis timeout = OUTPUT_TIMEOUT);
 
     // The editor's working folder, and files in it.
@@ -140,6 +148,9 @@ class EditorSession
 
   private:
     bool fail(const std::string& what);
+    void endEditor();
+    bool closeWindowAndWait();
+    void expectNoSanitizerReport();
     bool ensureX();
     bool waitForWindow(const std::string& title, Millis timeout);
     bool pointerInsideWindow();
@@ -153,6 +164,7 @@ class EditorSession
     pid_t serverPid = -1;
     pid_t editorPid = -1;
     int editorStatus = -1;
+    bool editorStderrChecked = true; // false from a start until the stop has read its stderr
     int displayNumber = -1;
     void* xDisplay = nullptr; // Display*, kept opaque so Xlib's macros stay out of tests
     unsigned long editorWindow = 0;

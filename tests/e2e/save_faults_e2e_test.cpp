@@ -1,0 +1,86 @@
+#include "editor_session.h"
+
+#include <X11/keysym.h>
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+constexpr int RIGHT = 3;
+
+std::vector<std::string> entriesOf(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+    {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int lineCount(const std::string& text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The triangle of three right clicks at world (0, 0), (25, 0) and (0, 25).
+const std::string ONE_TRIANGLE =
+    "1\r\n-0.000000 -0.000000 25.000000 -0.000000 -0.000000 25.000000 3.125000\r\n0\r\n";
+} // namespace
+
+// The running editor meets a save target that is a folder, and then loses its working
+// folder altogether. Each failed save or load says so in one line, prints no status line,
+// touches nothing, and the editor goes on working with its ship intact.
+TEST_F(EditorTest, SaveFailsCleanlyOnAFolderTargetAndAVanishedFolder)
+{
+    ASSERT_TRUE(editor.click(RIGHT, 450, 450));
+    ASSERT_TRUE(editor.click(RIGHT, 525, 450));
+    ASSERT_TRUE(editor.click(RIGHT, 450, 375));
+    ASSERT_TRUE(editor.keyTap(XK_1));
+    ASSERT_TRUE(editor.waitForStdout("SAVED!", 1));
+    ASSERT_EQ(editor.readWorkFile("ship.hul"), ONE_TRIANGLE);
+
+    // ship.hul is now a folder with a file in it.
+    const std::string work = editor.workDir();
+    ASSERT_TRUE(fs::remove(work + "/ship.hul"));
+    ASSERT_TRUE(fs::create_directory(work + "/ship.hul"));
+    ASSERT_TRUE(editor.writeWorkFile("ship.hul/inside", "kept"));
+    ASSERT_TRUE(editor.keyTap(XK_1));
+    ASSERT_TRUE(editor.waitForStderr("cannot save ship.hul", 1));
+    ASSERT_TRUE(editor.keyTap(XK_0));
+    ASSERT_TRUE(editor.waitForStderr("cannot load ship.hul", 1));
+    std::string errors = editor.stderrText();
+    EXPECT_EQ(lineCount(errors), 2) << errors;
+    EXPECT_NE(errors.find("Is a directory\n"), std::string::npos) << errors;
+    EXPECT_EQ(editor.readWorkFile("ship.hul/inside"), "kept");
+    EXPECT_EQ(entriesOf(work), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(entriesOf(work + "/ship.hul"), std::vector<std::string>{"inside"});
+
+    // With the folder gone, the same ship saves as before: neither failure changed it.
+    fs::remove_all(work + "/ship.hul");
+    ASSERT_TRUE(editor.keyTap(XK_1));
+    ASSERT_TRUE(editor.waitForStdout("SAVED!", 2));
+    EXPECT_EQ(editor.readWorkFile("ship.hul"), ONE_TRIANGLE);
+
+    // The working folder is removed while the editor runs.
+    fs::remove_all(work);
+    ASSERT_FALSE(fs::exists(work));
+    ASSERT_TRUE(editor.keyTap(XK_1));
+    ASSERT_TRUE(editor.waitForStderr("cannot save ship.hul", 2));
+    ASSERT_TRUE(editor.keyTap(XK_0));
+    ASSERT_TRUE(editor.waitForStderr("cannot load ship.hul", 2));
+    // Editing goes on: a point, taken back with the section sign, then more frames.
+    ASSERT_TRUE(editor.click(RIGHT, 600, 600));
+    ASSERT_TRUE(editor.keyTap(XK_section));
+    ASSERT_TRUE(editor.waitForFrames(3));
+    EXPECT_TRUE(editor.isAlive());
+    EXPECT_FALSE(fs::exists(work)) << "nothing recreated the folder";
+
+    errors = editor.stderrText();
+    EXPECT_EQ(lineCount(errors), 4) << errors;
+    EXPECT_NE(errors.find("No such file or directory\n"), std::string::npos) << errors;
+    EXPECT_EQ(editor.stdoutText(), "SAVED!\nSAVED!\n");
+}

@@ -1,0 +1,545 @@
+#include "shipfile/ship_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <random>
+#include <sched.h>
+#include <sstream>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef SAVE_LOOP_HELPER
+#error "SAVE_LOOP_HELPER must name the save loop program"
+#endif
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace
+{
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::vector<std::string> folderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+    {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A name the saver's temporary file takes: the target's name, a point and six characters.
+bool isTemporaryName(const std::string& name)
+{
+    const std::string prefix = std::string(SHIP_FILE_NAME) + ".";
+    return name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0;
+}
+
+struct Output
+{
+    std::string out;
+    std::string err;
+};
+
+Output capturedSave()
+{
+    CaptureStdout();
+    CaptureStderr();
+    saveShip();
+    Output o;
+    o.out = GetCapturedStdout();
+    o.err = GetCapturedStderr();
+    return o;
+}
+
+// A ship of `count` small grid triangles in rows, with an attachment on every tenth one.
+// Every coordinate is a grid value a float holds exactly, so the file reads back to the
+// same bytes when it is saved again.
+ShipFileContent gridShip(int count, double shift)
+{
+    ShipFileContent s;
+    for (int i = 0; i < count; ++i)
+    {
+        const double x = (i % 256) * 3.125 + shift;
+        const double y = (i / 256) * -3.125;
+        Triangle t;
+        t.corners[0] = {x, y};
+        t.corners[1] = {x + 3.125, y};
+        t.corners[2] = {x, y + 3.125};
+        s.triangles.push_back(t);
+        if (i % 10 == 0)
+        {
+            Attachment a;
+            a.key = static_cast<unsigned char>('a' + i % 26);
+            a.x = x + 1.5625;
+            a.y = y;
+            a.modeFlag = i % 20 == 0;
+            s.attachments.push_back(a);
+        }
+    }
+    return s;
+}
+
+std::string fileOf(const ShipFileContent& s)
+{
+    return formatShipFile(s.triangles, s.attachments);
+}
+
+class SaveFaultsTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ship = Ship{};
+        editor = EditorState{};
+        startFolder = std::filesystem::current_path().string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "gantrix-save-faults-XXXXXX").string();
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        scratch = pattern;
+        ASSERT_EQ(chdir(scratch.c_str()), 0);
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(chdir(startFolder.c_str()), 0);
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+        ship = Ship{};
+        editor = EditorState{};
+    }
+
+    std::string startFolder;
+    std::string scratch;
+};
+
+} // namespace
+
+// Saves the global ship in a child process whose files may grow to `limit` bytes. Its
+// output goes through pipes, which the limit does not cover, so its one line survives.
+// Returns the child's wait status.
+static int saveUnderSizeLimit(rlim_t limit, std::string& out, std::string& err)
+{
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    {
+        return -1;
+    }
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r = {};
+        getrlimit(RLIMIT_FSIZE, &r);
+        r.rlim_cur = limit;
+        if (setrlimit(RLIMIT_FSIZE, &r) != 0)
+        {
+            _exit(3);
+        }
+        saveShip();
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    // One status line each: far less than a pipe holds, so reading after the wait is safe.
+    const auto drain = [](int fd, std::string& text)
+    {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        {
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        close(fd);
+    };
+    drain(outPipe[0], out);
+    drain(errPipe[0], err);
+    return status;
+}
+
+// A file-size limit cuts the temporary file wherever it falls: before the first byte, inside
+// the first block, one byte short of the end. Only a limit the whole file fits under may
+// give a new file; every other one must keep the old file and leave nothing beside it.
+TEST_F(SaveFaultsTest, FileSizeLimitEitherFitsTheWholeFileOrKeepsTheOldOne)
+{
+    const ShipFileContent big = gridShip(3000, 0.0);
+    ship.triangles = big.triangles;
+    ship.attachments = big.attachments;
+    const std::string newFile = fileOf(big);
+    const std::string oldFile = fileOf(gridShip(40, 6.25));
+    const rlim_t size = newFile.size();
+
+    for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{4095}, size - 1, size, size + 1})
+    {
+        writeFile("ship.hul", oldFile);
+        std::string out;
+        std::string err;
+        const int status = saveUnderSizeLimit(limit, out, err);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "limit " << limit;
+
+        EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"}) << "limit " << limit;
+        if (limit >= size)
+        {
+            EXPECT_EQ(out, "SAVED!\n") << "limit " << limit;
+            EXPECT_EQ(err, "") << "limit " << limit;
+            EXPECT_TRUE(readFile("ship.hul") == newFile) << "limit " << limit;
+        }
+        else
+        {
+            EXPECT_EQ(out, "") << "limit " << limit;
+            EXPECT_EQ(err.rfind("gantrix: cannot save ship.hul: writing ship.hul.", 0), 0u)
+                << "limit " << limit << ": " << err;
+            EXPECT_NE(err.find(": File too large\n"), std::string::npos) << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+            EXPECT_TRUE(readFile("ship.hul") == oldFile) << "limit " << limit;
+        }
+    }
+}
+
+// A real file system that runs out of blocks or of file entries, mounted for this test
+// alone: a small memory-backed one in a private mount namespace. The space the failed
+// temporary file took must come back, so the next, smaller save still fits.
+TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
+{
+    // The namespace belongs to this process only; each test runs in a process of its own.
+    if (unshare(CLONE_NEWNS) != 0)
+    {
+        GTEST_SKIP() << "cannot make a private mount namespace (" << std::strerror(errno)
+                     << "); this test needs the right to mount a small file system";
+    }
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0)
+        << std::strerror(errno);
+    ASSERT_EQ(mkdir("disk", 0755), 0);
+    ASSERT_EQ(mkdir("entries", 0755), 0);
+    ASSERT_EQ(mount("tmpfs", "disk", "tmpfs", 0, "size=64k,mode=0755"), 0) << std::strerror(errno);
+    // The folder itself and ship.hul take the only two entries.
+    ASSERT_EQ(mount("tmpfs", "entries", "tmpfs", 0, "size=64k,nr_inodes=2,mode=0755"), 0)
+        << std::strerror(errno);
+
+    // Blocks run out part way through the temporary file.
+    ASSERT_EQ(chdir("disk"), 0);
+    const std::string oldFile = fileOf(gridShip(40, 6.25));
+    writeFile("ship.hul", oldFile);
+    struct statvfs before = {};
+    ASSERT_EQ(statvfs(".", &before), 0);
+    const ShipFileContent big = gridShip(3000, 0.0);
+    ship.triangles = big.triangles;
+    ship.attachments = big.attachments;
+    ASSERT_GT(fileOf(big).size(), 64u * 1024u);
+    Output o = capturedSave();
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: writing ship.hul.", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(": No space left on device\n"), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_TRUE(readFile("ship.hul") == oldFile);
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    struct statvfs after = {};
+    ASSERT_EQ(statvfs(".", &after), 0);
+    EXPECT_EQ(after.f_bfree, before.f_bfree);
+
+    // A ship that fits in what is left is saved whole.
+    const ShipFileContent small = gridShip(300, 0.0);
+    ship.triangles = small.triangles;
+    ship.attachments = small.attachments;
+    o = capturedSave();
+    EXPECT_EQ(o.out, "SAVED!\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(readFile("ship.hul") == fileOf(small));
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+
+    // A folder that has turned read-only refuses the save before anything is written.
+    ASSERT_EQ(chdir(scratch.c_str()), 0);
+    ASSERT_EQ(mount(nullptr, "disk", nullptr, MS_REMOUNT | MS_RDONLY, "size=64k"), 0)
+        << std::strerror(errno);
+    ASSERT_EQ(chdir("disk"), 0);
+    ship.triangles.resize(1);
+    o = capturedSave();
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "gantrix: cannot save ship.hul: ship.hul: Read-only file system\n");
+    EXPECT_TRUE(readFile("ship.hul") == fileOf(small));
+
+    // No file entry is left for the temporary file.
+    ASSERT_EQ(chdir(scratch.c_str()), 0);
+    ASSERT_EQ(chdir("entries"), 0);
+    writeFile("ship.hul", oldFile);
+    ASSERT_TRUE(readFile("ship.hul") == oldFile);
+    o = capturedSave();
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: creating ship.hul.", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(": No space left on device\n"), std::string::npos) << o.err;
+    EXPECT_TRUE(readFile("ship.hul") == oldFile);
+    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+
+    ASSERT_EQ(chdir(scratch.c_str()), 0);
+    EXPECT_EQ(umount("disk"), 0) << std::strerror(errno);
+    EXPECT_EQ(umount("entries"), 0) << std::strerror(errno);
+}
+
+// Starts the save loop program in `folder` on the two ship files; its stdout comes back
+// through `output`. Returns the process id, or -1.
+static pid_t startSaveLoop(const std::string& folder, const std::string& first,
+                           const std::string& second, int& output)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+    {
+        return -1;
+    }
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
+        close(ends[1]);
+        if (chdir(folder.c_str()) != 0)
+        {
+            _exit(126);
+        }
+        execl(SAVE_LOOP_HELPER, SAVE_LOOP_HELPER, first.c_str(), second.c_str(), nullptr);
+        _exit(127);
+    }
+    close(ends[1]);
+    output = ends[0];
+    if (pid < 0)
+    {
+        close(ends[0]);
+    }
+    return pid;
+}
+
+// Reads from `fd` until `text` has come `count` times in all, or `timeout` runs out.
+static bool awaitOutput(int fd, const std::string& text, int count,
+                        std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string received;
+    int seen = 0;
+    while (seen < count)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p = {fd, POLLIN, 0};
+        char buffer[256];
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1)
+        {
+            return false;
+        }
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+        {
+            return false;
+        }
+        received.append(buffer, static_cast<size_t>(n));
+        seen = 0;
+        for (size_t at = received.find(text); at != std::string::npos;
+             at = received.find(text, at + 1))
+        {
+            ++seen;
+        }
+    }
+    return true;
+}
+
+// Reads `watch` (an inotify descriptor on the save folder) until an event of a kind in
+// `mask` comes for a temporary file, or `timeout` runs out.
+static bool awaitTemporaryFileEvent(int watch, uint32_t mask, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    alignas(inotify_event) char buffer[4096];
+    for (;;)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p = {watch, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1)
+        {
+            return false;
+        }
+        const ssize_t n = read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < n;)
+        {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if ((event->mask & mask) != 0 && event->len > 0 && isTemporaryName(event->name))
+            {
+                return true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+// A separate program saves two large ships in turn and is killed with SIGKILL at seeded
+// random moments. Half the kills fall anywhere in its first saves: while it formats, writes,
+// flushes, renames. The other half wait for a temporary file to appear and fall while it is
+// written, flushed or renamed, so that those moments are hit on any machine. Whatever the
+// moment, ship.hul must be one of the three whole files, and a save that completes
+// afterwards adds no temporary file of its own.
+TEST_F(SaveFaultsTest, KilledMidSaveLeavesTheOldOrTheNewFileWhole)
+{
+    constexpr int RUNS = 50;
+    constexpr unsigned SEED = 20240607;
+    constexpr std::chrono::milliseconds START_TIMEOUT{20000};
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    using std::chrono::steady_clock;
+
+    const std::string oldFile = fileOf(gridShip(3000, 6.25));
+    const std::string first = fileOf(gridShip(5000, 0.0));
+    const std::string second = fileOf(gridShip(4000, 3.125));
+    writeFile("first.hul", first);
+    writeFile("second.hul", second);
+    const std::string a = scratch + "/first.hul";
+    const std::string b = scratch + "/second.hul";
+    ASSERT_EQ(mkdir("ship", 0755), 0);
+    const std::string folder = scratch + "/ship";
+    const std::string target = folder + "/ship.hul";
+
+    // How long a save takes on this machine and build, and how much of it the temporary
+    // file exists for: the kills are spread over those times, whatever the speed.
+    writeFile(target, oldFile);
+    int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_FROM), 0);
+    int output = -1;
+    pid_t pid = startSaveLoop(folder, a, b, output);
+    ASSERT_GT(pid, 0);
+    bool timed = awaitOutput(output, "R", 1, START_TIMEOUT);
+    const auto begin = steady_clock::now();
+    steady_clock::duration fileTime{};
+    for (int save = 0; save < 4 && timed; ++save)
+    {
+        timed = awaitTemporaryFileEvent(watch, IN_CREATE, START_TIMEOUT);
+        const auto created = steady_clock::now();
+        timed = timed && awaitTemporaryFileEvent(watch, IN_MOVED_FROM, START_TIMEOUT);
+        fileTime += steady_clock::now() - created;
+    }
+    const auto fourSaves = steady_clock::now() - begin;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(output);
+    close(watch);
+    ASSERT_TRUE(timed) << "the save loop did not save four times";
+    const int anywhereUs = static_cast<int>(duration_cast<microseconds>(fourSaves).count());
+    // A little past the rename as well.
+    const int inFileUs = static_cast<int>(duration_cast<microseconds>(fileTime).count() * 5 / 16);
+    for (const std::string& name : folderEntries(folder))
+    {
+        std::remove((folder + "/" + name).c_str());
+    }
+
+    std::mt19937 random(SEED);
+    int endedAs[3] = {}; // old, first, second
+    int leftTemporary = 0;
+    for (int run = 0; run < RUNS; ++run)
+    {
+        const bool inFile = run % 2 == 1;
+        writeFile(target, oldFile);
+        watch = inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
+        pid = startSaveLoop(folder, a, b, output);
+        ASSERT_GT(pid, 0);
+        // The delay counts from the moment both ships are read, or the first temporary
+        // file is made, so it measures saving time only.
+        bool started = awaitOutput(output, "R", 1, START_TIMEOUT);
+        if (inFile)
+        {
+            started = started && awaitTemporaryFileEvent(watch, IN_CREATE, START_TIMEOUT);
+        }
+        const int delay =
+            std::uniform_int_distribution<int>(0, inFile ? inFileUs : anywhereUs)(random);
+        if (started)
+        {
+            std::this_thread::sleep_for(microseconds(delay));
+        }
+        kill(pid, SIGKILL);
+        int status = -1;
+        waitpid(pid, &status, 0);
+        close(output);
+        close(watch);
+        ASSERT_TRUE(started) << "run " << run << ": the save loop did not start saving";
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "run " << run << ": the save loop ended on its own, status " << status;
+
+        const std::string after = readFile(target);
+        const bool whole = after == oldFile || after == first || after == second;
+        EXPECT_TRUE(whole) << "run " << run << " (killed after " << delay << " us): ship.hul holds "
+                           << after.size() << " bytes, neither the old file (" << oldFile.size()
+                           << ") nor a new one (" << first.size() << ", " << second.size() << ")";
+        endedAs[after == oldFile ? 0 : after == first ? 1 : 2] += whole ? 1 : 0;
+
+        // A kill between creating the temporary file and the rename leaves that one file.
+        std::vector<std::string> entries = folderEntries(folder);
+        std::vector<std::string> stray;
+        for (const std::string& name : entries)
+        {
+            if (name != "ship.hul")
+            {
+                stray.push_back(name);
+                EXPECT_TRUE(isTemporaryName(name)) << "run " << run << ": " << name;
+            }
+        }
+        EXPECT_LE(stray.size(), 1u) << "run " << run;
+        leftTemporary += stray.empty() ? 0 : 1;
+
+        // A save that completes now leaves nothing of its own beside the file.
+        std::string error;
+        EXPECT_TRUE(replaceFileContent(target, oldFile, error)) << error;
+        EXPECT_EQ(folderEntries(folder), entries) << "run " << run;
+        EXPECT_TRUE(readFile(target) == oldFile) << "run " << run;
+        for (const std::string& name : stray)
+        {
+            std::remove((folder + "/" + name).c_str());
+        }
+    }
+    std::printf("%d kills, half within %d us of the start, half within %d us of a temporary "
+                "file's creation: ship.hul was the old file %d times, the first ship %d times, "
+                "the second %d times; %d kills came between creating a temporary file and "
+                "renaming it\n",
+                RUNS, anywhereUs, inFileUs, endedAs[0], endedAs[1], endedAs[2], leftTemporary);
+    // Otherwise the kills missed what this test is about. How many of the aimed kills land
+    // inside the file's few milliseconds depends on how busy the machine is.
+    EXPECT_GT(leftTemporary, 0);
+    EXPECT_GT(endedAs[1] + endedAs[2], 0);
+}
