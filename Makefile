@@ -31,7 +31,7 @@ test: build
 	tests/sanitizer/run ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BUILD)-bench $(BUILD)-soak
 
 # The ship file reader under libFuzzer (a clang build of its own) for FUZZ_SECONDS; a crash, a
 # hang, a leak, a sanitizer report or a broken save-and-load property fails it and leaves the

@@ -138,8 +138,9 @@ class EditorSession
     // Pause after every input action, so the editor sees each event in its own turn.
     void setInputPause(Millis pause);
 
-    // Waits until the editor has presented `count` new frames after this call. Proves that
-    // events sent before the call have been handled and drawn.
+    // Waits until the editor has presented `count` new frames after this call. With a count
+    // of two or more, events sent before the call have been handled and drawn: the first
+    // frame may already have been under way when the call began.
     bool waitForFrames(int count = 1, Millis timeout = FRAME_TIMEOUT);
 
     // The window's current picture.
