@@ -1,15 +1,7 @@
 #include "edit/geometry.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
-
-static Triangle tri(Vec2 a, Vec2 b, Vec2 c)
-{
-    Triangle t;
-    t.corners[0] = a;
-    t.corners[1] = b;
-    t.corners[2] = c;
-    return t;
-}
 
 static void expectCorners(const Triangle& t, Vec2 a, Vec2 b, Vec2 c)
 {

@@ -1,37 +1,21 @@
 #include "edit/keyboard.h"
 #include "platform/key_state.h"
 #include "shipfile/ship_file.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
-namespace fs = std::filesystem;
-
-class KeyboardTest : public ::testing::Test
+class KeyboardTest : public ScratchFolderTest
 {
   protected:
     void SetUp() override
     {
-        ship = Ship{};
-        editor = EditorState{};
+        ScratchFolderTest::SetUp();
         releaseAllKeys();
-        char pattern[] = "/tmp/gantrix-keyboard-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch = pattern;
-        previous = fs::current_path();
-        fs::current_path(scratch);
     }
-    void TearDown() override
-    {
-        fs::current_path(previous);
-        fs::remove_all(scratch);
-    }
-    fs::path scratch;
-    fs::path previous;
 };
 
 TEST_F(KeyboardTest, SectionSignTakesBackPendingPointsOnly)

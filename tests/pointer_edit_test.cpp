@@ -1,4 +1,5 @@
 #include "app/input.h"
+#include "test_support.h"
 #include "edit/pointer_edit.h"
 #include "platform/key_state.h"
 
@@ -34,15 +35,6 @@ void drag(double fromX, double fromY, double toX, double toY, int steps = 8)
         handlePointerMotion(px(fromX + (toX - fromX) * i / steps), py(fromY + (toY - fromY) * i / steps));
     }
     handlePointerButton(BUTTON_LEFT, false, px(toX), py(toY));
-}
-
-Triangle tri(Vec2 a, Vec2 b, Vec2 c)
-{
-    Triangle t;
-    t.corners[0] = a;
-    t.corners[1] = b;
-    t.corners[2] = c;
-    return t;
 }
 
 void expectAt(Vec2 v, double x, double y)

@@ -1,18 +1,10 @@
 #include "render/markers.h"
+#include "test_support.h"
 #include "render/resolve.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
-
-static Triangle tri(Vec2 a, Vec2 b, Vec2 c)
-{
-    Triangle t;
-    t.corners[0] = a;
-    t.corners[1] = b;
-    t.corners[2] = c;
-    return t;
-}
 
 static Attachment at(double x, double y)
 {

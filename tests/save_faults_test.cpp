@@ -1,4 +1,5 @@
 #include "shipfile/ship_file.h"
+#include "test_support.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -117,32 +118,8 @@ std::string fileOf(const ShipFileContent& s)
     return formatShipFile(s.triangles, s.attachments);
 }
 
-class SaveFaultsTest : public testing::Test
+class SaveFaultsTest : public ScratchFolderTest
 {
-  protected:
-    void SetUp() override
-    {
-        ship = Ship{};
-        editor = EditorState{};
-        startFolder = std::filesystem::current_path().string();
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gantrix-save-faults-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        scratch = pattern;
-        ASSERT_EQ(chdir(scratch.c_str()), 0);
-    }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(chdir(startFolder.c_str()), 0);
-        std::error_code ignored;
-        std::filesystem::remove_all(scratch, ignored);
-        ship = Ship{};
-        editor = EditorState{};
-    }
-
-    std::string startFolder;
-    std::string scratch;
 };
 
 } // namespace

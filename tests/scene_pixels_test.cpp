@@ -3,7 +3,7 @@
 // origin (-150, -150), 300 world units across 900 pixels, so world x lies at window
 // x = (x + 150) * 3 and world y at window y = (y + 150) * 3 counted from the bottom, which
 // is how glReadPixels numbers its rows.
-#include "app/view.h"
+#include "app/callbacks.h"
 #include "model/ship.h"
 #include "render/scene.h"
 
@@ -165,15 +165,10 @@ void onDisplay()
     windowShown = true;
 }
 
-// The editor's reshape: remember the size, set the projection, identity modelview.
-void onReshape(int width, int height)
+// The editor's own reshape, noting that it ran.
+void reshapeAndNote(int width, int height)
 {
-    EditorState& e = editor;
-    e.windowWidth = width;
-    e.windowHeight = height;
-    applyProjection(e);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    onReshape(width, height);
     windowReshaped = true;
 }
 
@@ -194,7 +189,7 @@ class GlutWindow : public ::testing::Environment
         glutInitWindowPosition(0, 0);
         window = glutCreateWindow("Gantrix");
         glutDisplayFunc(onDisplay);
-        glutReshapeFunc(onReshape);
+        glutReshapeFunc(reshapeAndNote);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!(windowShown && windowReshaped) && std::chrono::steady_clock::now() < deadline)
         {

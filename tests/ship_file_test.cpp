@@ -1,4 +1,5 @@
 #include "shipfile/ship_file.h"
+#include "test_support.h"
 
 #include <algorithm>
 #include <csignal>
@@ -153,32 +154,8 @@ static const char* const EXAMPLE_FILE =
     "1\r\n"
     "12.500000 0.000000 97 0 0 1\r\n";
 
-class ShipFileTest : public testing::Test
+class ShipFileTest : public ScratchFolderTest
 {
-  protected:
-    void SetUp() override
-    {
-        ship = Ship{};
-        editor = EditorState{};
-        startFolder = std::filesystem::current_path().string();
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gantrix-ship-file-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        scratch = pattern;
-        ASSERT_EQ(chdir(scratch.c_str()), 0);
-    }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(chdir(startFolder.c_str()), 0);
-        std::error_code ignored;
-        std::filesystem::remove_all(scratch, ignored);
-        ship = Ship{};
-        editor = EditorState{};
-    }
-
-    std::string startFolder;
-    std::string scratch;
 };
 
 TEST_F(ShipFileTest, WritesTheStoredLayoutByteForByte)
