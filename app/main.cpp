@@ -1,21 +1,20 @@
 #include "app/callbacks.h"
 #include "platform/display.h"
+#include "platform/process.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 int main(int argc, char** argv)
 {
-    // A file-size limit must fail the save that hits it, not kill the editor.
-    std::signal(SIGXFSZ, SIG_IGN);
+    prepareProcess();
 
     // The toolkit would end the program with a terse message of its own; say what to do.
     std::string reason;
-    if (!displayReachable(argc, argv, reason))
+    if (!holdDisplay(argc, argv, reason))
     {
         std::fprintf(stderr, "gantrix: %s\n", reason.c_str());
         return 1;
@@ -26,6 +25,9 @@ int main(int argc, char** argv)
     glutInitWindowSize(900, 900);
     glutInitWindowPosition(0, 0);
     glutCreateWindow("Gantrix");
+    releaseDisplay();
+    exitWhenDisplayLost();
+    useCoreInputEvents();
 
     glutKeyboardFunc(onKeyboard);
     glutDisplayFunc(drawScene);

@@ -2,6 +2,21 @@
 
 #include <string>
 
-// Whether the X display the toolkit will open (a "-display NAME" argument, else $DISPLAY)
-// answers. When it does not, `reason` holds one line for the user.
-bool displayReachable(int argc, char** argv, std::string& reason);
+// Opens the X display the toolkit will open (a "-display NAME" argument, else $DISPLAY) and
+// holds the connection until releaseDisplay(). A server resets when its last client leaves,
+// so a check that connected and left at once would let the toolkit's own connection land in
+// that reset. When the display does not answer, returns false with one line for the user.
+bool holdDisplay(int argc, char** argv, std::string& reason);
+
+// Closes the connection holdDisplay opened; call it once the toolkit has its own.
+void releaseDisplay();
+
+// From now on a lost connection to the X server ends the editor with one line on stderr
+// naming the display, and exit status 1.
+void exitWhenDisplayLost();
+
+// Call once the window exists and its GL context is current. The toolkit asks the X input
+// extension for enter and leave events and keeps the data of those about the root window,
+// which a drag leaving the window brings: 188 bytes each, never freed. The window then takes
+// the core X events the toolkit also asks for, which carry everything the editor uses.
+void useCoreInputEvents();

@@ -1,5 +1,8 @@
 #include "shipfile/ship_file.h"
 
+#include "shipfile/status_line.h"
+
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cmath>
@@ -92,6 +95,7 @@ enum class ReadStatus
     outOfRange, // an integer beyond int
     notFinite,  // nan or inf
     tooLarge,   // a number beyond the largest float
+    negative,   // a count below zero
 };
 
 struct TextReader
@@ -348,6 +352,9 @@ static bool failParse(ReadStatus status, bool integer, const TextReader& r,
         case ReadStatus::tooLarge:
             problem = "number not finite in single precision";
             break;
+        case ReadStatus::negative:
+            problem = "negative count";
+            break;
         case ReadStatus::ok:
             assert(false);
             break;
@@ -361,16 +368,24 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     content = ShipFileContent{};
     TextReader r;
     r.text = text;
-    // Records are appended as they are read, never reserved from a count: a damaged count
-    // must not claim memory the file does not back.
+    // Records are reserved no further than the rest of the text can back: a damaged count
+    // must not claim memory the file does not hold.
     ShipFileContent read;
 
     int triangleCount = 0;
     ReadStatus status = readInteger(r, triangleCount);
+    if (status == ReadStatus::ok && triangleCount < 0)
+    {
+        status = ReadStatus::negative;
+    }
     if (status != ReadStatus::ok)
     {
         return failParse(status, true, r, "triangle count", error);
     }
+    // The shortest triangle record is seven one-digit numbers and their separators, so the
+    // text bounds what a count can claim.
+    read.triangles.reserve(std::min<size_t>(static_cast<size_t>(triangleCount),
+                                            (text.size() - r.pos) / 14));
     for (int i = 0; i < triangleCount; ++i)
     {
         // Six coordinates, then the area, which is checked like any number and dropped. The
@@ -401,10 +416,16 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
 
     int attachmentCount = 0;
     status = readInteger(r, attachmentCount);
+    if (status == ReadStatus::ok && attachmentCount < 0)
+    {
+        status = ReadStatus::negative;
+    }
     if (status != ReadStatus::ok)
     {
         return failParse(status, true, r, "attachment count", error);
     }
+    read.attachments.reserve(std::min<size_t>(static_cast<size_t>(attachmentCount),
+                                              (text.size() - r.pos) / 12));
     for (int j = 0; j < attachmentCount; ++j)
     {
         float position[2];
@@ -433,7 +454,13 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
         a.modeFlag = integers[3] != 0;
         read.attachments.push_back(a);
     }
-    // Whatever follows the last record is not part of the ship.
+    // A damaged count shifts every later value into another field, and the file can still
+    // end in step by chance; text after the last record is the sign that it was misread.
+    if (skipSpace(r))
+    {
+        error = "line " + std::to_string(r.line) + ": text after the last record";
+        return false;
+    }
     content = std::move(read);
     error.clear();
     return true;
@@ -447,23 +474,59 @@ static std::string systemError(const std::string& what)
     return what + ": " + std::strerror(errno);
 }
 
+static const char* fileKind(mode_t mode)
+{
+    const char* kind = "not a regular file";
+    if (S_ISDIR(mode))
+    {
+        kind = "a folder, not a regular file";
+    }
+    else if (S_ISFIFO(mode))
+    {
+        kind = "a FIFO, not a regular file";
+    }
+    else if (S_ISCHR(mode) || S_ISBLK(mode))
+    {
+        kind = "a device, not a regular file";
+    }
+    else if (S_ISSOCK(mode))
+    {
+        kind = "a socket, not a regular file";
+    }
+    return kind;
+}
+
+// Reads a regular file whole. Anything else is refused before a byte is read: a FIFO would
+// block until some other program wrote to it, and a device such as /dev/zero never ends.
+// Opening without blocking lets a FIFO be looked at without waiting for a writer.
 static bool readWholeFile(const char* path, std::string& text, std::string& error)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
         error = std::strerror(errno);
         return false;
     }
-    text.clear();
-    char buffer[65536];
-    bool ok = true;
-    for (;;)
+    struct stat info;
+    const bool known = fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode))
     {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        error = known ? fileKind(info.st_mode) : std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    // The file's size at the open bounds the memory taken; one byte more shows a file that
+    // grew while it was read, which is not read on.
+    const size_t size = static_cast<size_t>(info.st_size);
+    text.assign(size + 1, '\0');
+    size_t got = 0;
+    bool ok = true;
+    while (ok && got < text.size())
+    {
+        const ssize_t n = read(fd, &text[got], text.size() - got);
         if (n > 0)
         {
-            text.append(buffer, static_cast<size_t>(n));
+            got += static_cast<size_t>(n);
         }
         else if (n == 0)
         {
@@ -473,10 +536,15 @@ static bool readWholeFile(const char* path, std::string& text, std::string& erro
         {
             error = std::strerror(errno);
             ok = false;
-            break;
         }
     }
     close(fd);
+    if (ok && got > size)
+    {
+        error = "the file grew while it was read";
+        ok = false;
+    }
+    text.resize(ok ? got : 0);
     return ok;
 }
 
@@ -518,8 +586,44 @@ static std::string folderOf(const std::string& path)
     return folder;
 }
 
-bool replaceFileContent(const std::string& path, const std::string& content, std::string& error)
+// The file a save must replace: a symbolic link is followed to its target (relative targets
+// from the link's folder), so the link stays and the file it names receives the ship. A target
+// that does not exist yet is created. Gives up, like the system does, after 40 links.
+static bool followLinks(const std::string& path, std::string& target, std::string& error)
 {
+    target = path;
+    for (int hops = 0; hops < 40; ++hops)
+    {
+        struct stat info;
+        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        {
+            return true;
+        }
+        std::string link(static_cast<size_t>(info.st_size) + 256, '\0');
+        const ssize_t n = readlink(target.c_str(), &link[0], link.size());
+        if (n < 0 || static_cast<size_t>(n) >= link.size())
+        {
+            error = systemError("reading the link " + target);
+            return false;
+        }
+        link.resize(static_cast<size_t>(n));
+        target = (link[0] == '/' || target.find('/') == std::string::npos)
+                     ? link
+                     : folderOf(target) + "/" + link;
+    }
+    errno = ELOOP;
+    error = systemError(path);
+    return false;
+}
+
+bool replaceFileContent(const std::string& linkPath, const std::string& content,
+                        std::string& error)
+{
+    std::string path;
+    if (!followLinks(linkPath, path, error))
+    {
+        return false;
+    }
     // A new file gets the bits fopen would give it; an existing one keeps its own. A file
     // the user may not write stays refused, as it was when the file was opened for writing.
     // The umask can only be read by setting it; the editor runs on one thread.
@@ -527,7 +631,8 @@ bool replaceFileContent(const std::string& path, const std::string& content, std
     umask(mask);
     mode_t mode = 0666 & ~mask;
     struct stat existing;
-    if (stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+    const bool replacing = stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    if (replacing)
     {
         if (access(path.c_str(), W_OK) != 0)
         {
@@ -545,6 +650,13 @@ bool replaceFileContent(const std::string& path, const std::string& content, std
     {
         error = systemError("creating " + tempPath);
         return false;
+    }
+    // An administrator saving a user's ship leaves it that user's. Others cannot give a file
+    // away, and their save makes the file theirs, as any rewrite by them would.
+    if (replacing && (existing.st_uid != geteuid() || existing.st_gid != getegid()))
+    {
+        const int ignored = fchown(fd, existing.st_uid, existing.st_gid);
+        (void)ignored;
     }
     std::string step = "setting the permissions of " + tempPath;
     bool ok = fchmod(fd, mode) == 0;
@@ -599,9 +711,7 @@ void saveShip()
         std::fprintf(stderr, "gantrix: cannot save %s: %s\n", SHIP_FILE_NAME, error.c_str());
         return;
     }
-    // Flushed at once, so the line shows when standard output is a pipe or a file.
-    std::printf("SAVED!\n");
-    std::fflush(stdout);
+    writeStatusLine("SAVED!");
 }
 
 bool loadShipFromText(std::string_view text, std::string& error)
@@ -628,6 +738,5 @@ void loadShip()
         std::fprintf(stderr, "gantrix: cannot load %s: %s\n", SHIP_FILE_NAME, error.c_str());
         return;
     }
-    std::printf("LOADED!\n");
-    std::fflush(stdout);
+    writeStatusLine("LOADED!");
 }

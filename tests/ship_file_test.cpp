@@ -301,8 +301,7 @@ TEST_F(ShipFileTest, ReadsAnyWhiteSpaceAndEveryIntegerForm)
         "1\n0 0 25 0 0 25 3.125\n1\n12.5 0 97 0 0 1\n",
         "1\t0\t0\t25\t0\t0\t25\t3.125\t1\t12.5\t0\t97\t0\t0\t1",
         "1 0.0 0 2.5e1 0 0 25.000 3.125000 1 12.5 0 97 0 0 1",
-        "  \r\n\v\f 1 \r\r0 0\n\n25 0 0 25 99e9\t\t1 +12.5 0.0e0 0x61 00 0 1 trailing junk "
-        "\x01\xff",
+        "  \r\n\v\f 1 \r\r0 0\n\n25 0 0 25 99e9\t\t1 +12.5 0.0e0 0x61 00 0 1 \r\n\n\t ",
     };
     for (const char* text : layouts)
     {
@@ -339,10 +338,7 @@ TEST_F(ShipFileTest, ReadsAnyWhiteSpaceAndEveryIntegerForm)
                                  "attachment 7 0x1p+0 0x1p+1 9999 9999 1\n"
                                  "attachment 0 0x1.8p+0 0x1p-2 9999 9999 1\n");
 
-    // Counts of 0 or less read no records; the next value is the attachment count.
-    ASSERT_TRUE(parseShipFile("-3\n1\n1 2 97 5 1 0\n", content, error)) << error;
-    EXPECT_EQ(describe(content), "attachment 97 0x1p+0 0x1p+1 9999 9999 0\n");
-    ASSERT_TRUE(parseShipFile("0\r\n-2147483648\r\n", content, error)) << error;
+    ASSERT_TRUE(parseShipFile("0\r\n0\r\n", content, error)) << error;
     EXPECT_EQ(describe(content), "");
 
     // Through the file: a hand-written ship loads and is saved again in the writer's layout.
@@ -374,25 +370,28 @@ TEST_F(ShipFileTest, SplitsNumbersWhereTheLibraryScanfDoes)
     std::vector<std::string> texts;
     for (const char* f : floats)
     {
-        texts.push_back(std::string("0 1 ") + f + " 7 9 0 0 1 5 5 5");
+        texts.push_back(std::string("0 1 ") + f + " 7 9 0 0 1");
     }
     for (const char* i : integers)
     {
-        texts.push_back(std::string("0 1 7 9 ") + i + " 0 0 1 5 5 5");
+        texts.push_back(std::string("0 1 7 9 ") + i + " 0 0 1");
     }
     for (const std::string& text : texts)
     {
         int counts[2] = {};
         float position[2] = {};
         int values[4] = {};
-        const int converted =
-            std::sscanf(text.c_str(), "%i %i %f %f %i %i %i %i", &counts[0], &counts[1],
-                        &position[0], &position[1], &values[0], &values[1], &values[2], &values[3]);
+        int used = -1;
+        const int converted = std::sscanf(text.c_str(), "%i %i %f %f %i %i %i %i%n", &counts[0],
+                                          &counts[1], &position[0], &position[1], &values[0],
+                                          &values[1], &values[2], &values[3], &used);
+        // A split that leaves a value over is text after the last record.
+        const bool whole = converted == 8 && used == static_cast<int>(text.size());
         ShipFileContent content;
         std::string error;
         const bool parsed = parseShipFile(text, content, error);
-        EXPECT_EQ(parsed, converted == 8) << text << ": " << error;
-        if (parsed && converted == 8)
+        EXPECT_EQ(parsed, whole) << text << ": " << error;
+        if (parsed && whole)
         {
             ASSERT_EQ(content.attachments.size(), 1u);
             const Attachment& a = content.attachments[0];
@@ -455,6 +454,14 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
         // A huge count backed by no records.
         {"2147483647\r\n" + tri + "0\r\n", "line 4: file ends early (triangle 2 of 2147483647)"},
         {"0\r\n2147483647\r\n", "line 3: file ends early (attachment 1 of 2147483647)"},
+        // A count below zero, or text after the last record: a count was damaged and the
+        // values that follow would land in the wrong fields.
+        {"-3\n1\n1 2 97 5 1 0\n", "line 1: negative count (triangle count)"},
+        {"0\r\n-2147483648\r\n", "line 2: negative count (attachment count)"},
+        {"2\r\n" + tri + tri + "-50\r\n" + tri, "line 4: negative count (attachment count)"},
+        {"0\r\n1\r\n12.5 0 97 0 0 1\r\n12.5 0 98 0 0 1\r\n",
+         "line 4: text after the last record"},
+        {"0\r\n0\r\n\x01", "line 3: text after the last record"},
     };
     for (const auto& d : damaged)
     {
@@ -480,7 +487,7 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
     ASSERT_EQ(mkdir("ship.hul", 0755), 0);
     o = captured(loadShip);
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err, "gantrix: cannot load ship.hul: Is a directory\n");
+    EXPECT_EQ(o.err, "gantrix: cannot load ship.hul: a folder, not a regular file\n");
     EXPECT_EQ(describe(ship), before);
     ASSERT_EQ(rmdir("ship.hul"), 0);
 
@@ -488,6 +495,48 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
     writeFile("ship.hul", EXAMPLE_FILE);
     EXPECT_EQ(captured(loadShip).out, "LOADED!\n");
     EXPECT_EQ(ship.triangles.size(), 1u);
+}
+
+// Damage a sound file one byte at a time: a deleted byte, or one replaced by a digit, a sign,
+// a point, a letter or white space. Whatever loads must hold every record of the ship; a
+// damaged count that quietly drops records would let the next save shrink the ship on disk.
+TEST_F(ShipFileTest, NoOneByteDamageLoadsWithRecordsMissing)
+{
+    const std::vector<Triangle> triangles = {
+        triangle(0, 0, 25, 0, 0, 25), triangle(25, 0, 25, 25, 0, 25),
+        triangle(-50, -50, -25, -50, -50, -25), triangle(100, 3.125, 131.25, 3.125, 100, 40.625)};
+    const std::vector<Attachment> attachments = {attachment(97, 12.5, -3, 0, 0, true),
+                                                 attachment(0xA7, -40, -40, 2, 1, false),
+                                                 attachment(65, 115, 0, 3, 0, true)};
+    const std::string sound = formatShipFile(triangles, attachments);
+    int variants = 0;
+    int shrunk = 0;
+    for (size_t at = 0; at < sound.size(); ++at)
+    {
+        std::vector<std::string> damaged = {sound.substr(0, at) + sound.substr(at + 1)};
+        for (char c : std::string("0123456789-+.ex \n"))
+        {
+            if (sound[at] != c)
+            {
+                damaged.push_back(sound.substr(0, at) + c + sound.substr(at + 1));
+            }
+        }
+        for (const std::string& text : damaged)
+        {
+            ShipFileContent content;
+            std::string error;
+            variants++;
+            if (parseShipFile(text, content, error) &&
+                (content.triangles.size() != triangles.size() ||
+                 content.attachments.size() != attachments.size()))
+            {
+                shrunk++;
+                ADD_FAILURE() << "loaded with records missing:\n" << text;
+            }
+        }
+    }
+    EXPECT_GT(variants, 6000);
+    EXPECT_EQ(shrunk, 0) << "of " << variants << " one-byte variants";
 }
 
 TEST_F(ShipFileTest, FailedSaveKeepsTheOldFile)

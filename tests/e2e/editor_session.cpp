@@ -113,6 +113,7 @@ struct SpawnRequest
     std::string outputPath; // stdout
     std::string errorPath;  // stderr; may equal outputPath
     int keepFd = -1;        // a descriptor the child inherits, -1 for none
+    EditorStdout stdoutKind = EditorStdout::captured;
     int deathSignal = SIGKILL;
 };
 
@@ -153,6 +154,12 @@ static pid_t spawn(const SpawnRequest& request, std::string& error)
         return -1;
     }
 
+    int orphanPipe[2] = {-1, -1}; // for a stdout whose reader has gone
+    if (request.stdoutKind == EditorStdout::readerGone && pipe2(orphanPipe, O_CLOEXEC) != 0)
+    {
+        orphanPipe[0] = orphanPipe[1] = -1;
+    }
+
     pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0)
@@ -169,6 +176,14 @@ static pid_t spawn(const SpawnRequest& request, std::string& error)
         dup2(nullFd, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        if (request.stdoutKind == EditorStdout::closed)
+        {
+            close(1);
+        }
+        else if (request.stdoutKind == EditorStdout::readerGone)
+        {
+            dup2(orphanPipe[1], 1);
+        }
         if (request.keepFd >= 0)
         {
             fcntl(request.keepFd, F_SETFD, 0);
@@ -177,6 +192,13 @@ static pid_t spawn(const SpawnRequest& request, std::string& error)
         _exit(127);
     }
     int forkErrno = errno;
+    for (int end : orphanPipe)
+    {
+        if (end >= 0)
+        {
+            close(end);
+        }
+    }
     close(nullFd);
     if (errFd != outFd)
     {
@@ -506,10 +528,18 @@ bool EditorSession::startServer()
                     readWholeFile(rootDir + "/xvfb.log") + "]");
     }
     displayNumber = std::atoi(number.c_str());
+    return connectX();
+}
 
+bool EditorSession::connectX()
+{
+    if (xDisplay != nullptr)
+    {
+        return true;
+    }
     XSetErrorHandler(ignoreXError);
     std::string name = ":" + std::to_string(displayNumber);
-    deadline = Clock::now() + SERVER_START_TIMEOUT;
+    Clock::time_point deadline = Clock::now() + SERVER_START_TIMEOUT;
     while (xDisplay == nullptr && Clock::now() < deadline)
     {
         xDisplay = XOpenDisplay(name.c_str());
@@ -533,7 +563,51 @@ bool EditorSession::startServer()
     return true;
 }
 
-bool EditorSession::startEditor(const std::vector<std::string>& extraArgs)
+bool EditorSession::startEditor(const std::vector<std::string>& extraArgs, EditorStdout out)
+{
+    return launchEditor(extraArgs, out) && waitForEditorWindow();
+}
+
+bool EditorSession::waitForEditorWindow()
+{
+    return connectX() && waitForWindow(EDITOR_TITLE, WINDOW_TIMEOUT) && waitForFrames(1);
+}
+
+void EditorSession::disconnectX()
+{
+    if (xDisplay != nullptr)
+    {
+        // Keys moved to spare keycodes go with the server's reset.
+        remappedKeys.clear();
+        XCloseDisplay(asDisplay(xDisplay));
+        xDisplay = nullptr;
+    }
+}
+
+void EditorSession::stopServer()
+{
+    disconnectX();
+    if (serverPid > 0)
+    {
+        endProcess(serverPid);
+        serverPid = -1;
+    }
+}
+
+bool EditorSession::waitForExit(Millis timeout)
+{
+    int status = -1;
+    if (editorPid <= 0 || !reapWithin(editorPid, timeout, status))
+    {
+        return fail("the editor did not end within " + std::to_string(timeout.count()) + " ms");
+    }
+    editorStatus = status;
+    editorPid = -1;
+    editorWindow = 0;
+    return true;
+}
+
+bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, EditorStdout out)
 {
     if (serverPid <= 0 && !startServer())
     {
@@ -551,6 +625,7 @@ bool EditorSession::startEditor(const std::vector<std::string>& extraArgs)
     request.cwd = work;
     request.outputPath = rootDir + "/stdout.txt";
     request.errorPath = rootDir + "/stderr.txt";
+    request.stdoutKind = out;
     std::string error;
     editorPid = spawn(request, error);
     editorStderrChecked = editorPid < 0;
@@ -559,11 +634,7 @@ bool EditorSession::startEditor(const std::vector<std::string>& extraArgs)
         editorPid = -1;
         return fail("cannot start " + request.program + ": " + error);
     }
-    if (!waitForWindow(EDITOR_TITLE, WINDOW_TIMEOUT))
-    {
-        return false;
-    }
-    return waitForFrames(1);
+    return true;
 }
 
 void EditorSession::stopEditor()

@@ -67,6 +67,15 @@ struct TopLevelWindow
     WindowGeometry geometry;
 };
 
+// Where the editor's standard output goes: a file the kit reads back (stdoutText), no
+// descriptor at all, or a pipe whose reader has already gone.
+enum class EditorStdout
+{
+    captured,
+    closed,
+    readerGone,
+};
+
 class EditorSession
 {
   public:
@@ -83,7 +92,21 @@ class EditorSession
     bool startServer();
     // Starts the editor (again) in the same work folder; its stdout and stderr captures start
     // empty. Waits for the window "Gantrix" and its first frame.
-    bool startEditor(const std::vector<std::string>& extraArgs = {});
+    bool startEditor(const std::vector<std::string>& extraArgs = {},
+                     EditorStdout out = EditorStdout::captured);
+    // Starts the editor without waiting for anything; waitForEditorWindow() waits later.
+    bool launchEditor(const std::vector<std::string>& extraArgs = {},
+                      EditorStdout out = EditorStdout::captured);
+    // Waits for the window "Gantrix" and its first frame.
+    bool waitForEditorWindow();
+    // Closes the kit's own connection, so that the editor may be the server's only client
+    // and the server resets when the editor leaves, as a desktop server does. The next
+    // wait for a window connects again.
+    void disconnectX();
+    // Ends the X server under the running editor, as when a desktop session ends.
+    void stopServer();
+    // Waits until the editor has ended by itself; exitStatus() then holds its wait status.
+    bool waitForExit(Millis timeout = OUTPUT_TIMEOUT);
     // Ends the editor and reaps it; the server stays. The editor is asked to close its window
     // first, so it exits normally and a sanitizer build checks for leaks; SIGTERM, then
     // SIGKILL, follow when it does not end in time. A sanitizer report on the editor's
@@ -153,6 +176,7 @@ class EditorSession
     bool closeWindowAndWait();
     void expectNoSanitizerReport();
     bool ensureX();
+    bool connectX();
     bool waitForWindow(const std::string& title, Millis timeout);
     bool pointerInsideWindow();
     unsigned int keycodeFor(unsigned long keysym);

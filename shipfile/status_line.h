@@ -1,0 +1,6 @@
+#pragma once
+
+// Writes one status line ("SAVED!", "LOADED!") to standard output at once. A line that cannot
+// be written now (a reader that has gone, a full pipe nobody reads, a closed terminal) is
+// dropped: the status lines are a courtesy, and the editor must neither stop nor stall for them.
+void writeStatusLine(const char* line);
