@@ -2,6 +2,7 @@
 #   make run    install what is missing, build, start the editor here
 #   make test   install what is missing, build, run every test, then again in a sanitizer build
 #   make fuzz   fuzz the ship file reader for FUZZ_SECONDS
+#   make package  build the Debian package
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -31,7 +32,7 @@ test: build
 	tests/sanitizer/run ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BUILD)-bench $(BUILD)-soak
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BUILD)-bench $(BUILD)-soak $(PACKAGE_BUILD)
 
 # The ship file reader under libFuzzer (a clang build of its own) for FUZZ_SECONDS; a crash, a
 # hang, a leak, a sanitizer report or a broken save-and-load property fails it and leaves the
@@ -70,3 +71,20 @@ soak:
 	@cmake -S . -B $(SOAK_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGANTRIX_SANITIZE=$(SOAK_SANITIZE) >/dev/null
 	@cmake --build $(SOAK_BUILD) -j$(JOBS) --target soak_test
 	GANTRIX_SOAK_SECONDS=$(SOAK_SECONDS) GANTRIX_SOAK_SEED=$(SOAK_SEED) tests/sanitizer/run $(SOAK_BUILD)/tests/e2e/soak_test
+
+# The Debian package, from a Release build of its own without tests or benchmarks; prints
+# the path of the .deb. dpkg-shlibdeps (dpkg-dev) fills in its Depends, and dpkg-buildflags
+# gives the hardening flags Debian builds its own packages with.
+PACKAGE_BUILD ?= $(BUILD)-package
+.PHONY: package
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package:
+	@scripts/install-deps package
+	@CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+		LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+		cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DGANTRIX_BUILD_TESTS=OFF \
+		-DGANTRIX_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	@rm -f $(PACKAGE_BUILD)/*.deb
+	@cd $(PACKAGE_BUILD) && cpack -G DEB >/dev/null
+	@ls $(PACKAGE_BUILD)/*.deb
