@@ -20,6 +20,19 @@ struct Triangle
     Vec2 corners[3];
 };
 
+// Midpoint of p and q, (p + q) * 0.5 on each axis. The binding search, the markers and the
+// tests all take an edge's midpoint from here, so they agree on it to the last bit; inline
+// because the binding search takes it for every edge on every frame.
+inline Vec2 midpoint(const Vec2& p, const Vec2& q)
+{
+    return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
+}
+
+// Twice the signed area of `t`, positive when a, b, c run counter-clockwise. The saved area
+// and the fill colour both come from it, and the file's digits depend on its exact bits,
+// so its products and sums keep their order.
+double doubleSignedArea(const Triangle& t);
+
 // A marker bound to one keyboard character. It binds itself anew on every frame to the
 // nearest outline edge; `triangle` and `edge` hold what the last frame found.
 struct Attachment

@@ -39,8 +39,7 @@ static void drawDot(const Vec2& at, float size)
 
 Vec2 markerArmTip(Vec2 p, Vec2 q)
 {
-    const double mx = (q.x + p.x) * 0.5;
-    const double my = (q.y + p.y) * 0.5;
+    const Vec2 m = midpoint(p, q);
     const double ex = p.x - q.x;
     const double ey = p.y - q.y;
     // The table root keeps the arm within about 1.5e-5 of its length; an edge whose
@@ -53,7 +52,7 @@ Vec2 markerArmTip(Vec2 p, Vec2 q)
         ux = ex / length;
         uy = ey / length;
     }
-    return Vec2{mx - MARKER_ARM_LENGTH * uy, my + MARKER_ARM_LENGTH * ux};
+    return Vec2{m.x - MARKER_ARM_LENGTH * uy, m.y + MARKER_ARM_LENGTH * ux};
 }
 
 // Magenta for attachments placed with the mode flag set, red otherwise.
@@ -72,7 +71,7 @@ static void drawMarker(const Attachment& a, const Triangle* bound, const Resolut
     {
         const Vec2& p = bound->corners[r.firstCorner];
         const Vec2& q = bound->corners[r.secondCorner];
-        const Vec2 mid{(q.x + p.x) * 0.5, (q.y + p.y) * 0.5};
+        const Vec2 mid = midpoint(p, q);
         const Vec2 tip = markerArmTip(p, q);
 
         glColor3f(0.0f, 1.0f, 1.0f);

@@ -18,10 +18,9 @@ Resolution resolveAttachment(const std::vector<Triangle>& triangles, Attachment&
             const int next = (k + 1) % 3;
             const Vec2& p = t.corners[k];
             const Vec2& q = t.corners[next];
-            const double mx = (p.x + q.x) * 0.5;
-            const double my = (p.y + q.y) * 0.5;
-            const double dx = mx - attachment.x;
-            const double dy = my - attachment.y;
+            const Vec2 m = midpoint(p, q);
+            const double dx = m.x - attachment.x;
+            const double dy = m.y - attachment.y;
             const double d = dx * dx + dy * dy;
             if (d < best)
             {

@@ -85,17 +85,14 @@ bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
         const Vec2* c = triangles[i].corners;
         for (int k = 0; k < 3; k++)
         {
-            const Vec2& p = c[k];
-            const Vec2& q = c[k == 2 ? 0 : k + 1];
-            const double mx = (p.x + q.x) * 0.5;
-            const double my = (p.y + q.y) * 0.5;
-            if (std::isfinite(mx) && std::isfinite(my))
+            const Vec2 m = midpoint(c[k], c[k == 2 ? 0 : k + 1]);
+            if (std::isfinite(m.x) && std::isfinite(m.y))
             {
-                *out++ = BindingGrid::Entry{mx, my, static_cast<int32_t>(i), k};
-                minX = mx < minX ? mx : minX;
-                maxX = mx > maxX ? mx : maxX;
-                minY = my < minY ? my : minY;
-                maxY = my > maxY ? my : maxY;
+                *out++ = BindingGrid::Entry{m.x, m.y, static_cast<int32_t>(i), k};
+                minX = m.x < minX ? m.x : minX;
+                maxX = m.x > maxX ? m.x : maxX;
+                minY = m.y < minY ? m.y : minY;
+                maxY = m.y > maxY ? m.y : maxY;
             }
         }
     }

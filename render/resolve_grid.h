@@ -11,7 +11,7 @@ struct BindingGrid
 {
     struct Entry
     {
-        double mx, my; // edge midpoint, computed exactly as the one-by-one search does
+        double mx, my; // the edge's midpoint
         int32_t triangle;
         int32_t edge;
     };

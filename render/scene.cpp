@@ -37,13 +37,7 @@ static void drawGridPass(float grey, double step)
 // units. It is left unclamped; the pipeline saturates it at 800 square units.
 static float fillGreen(const Triangle& t)
 {
-    const Vec2& a = t.corners[0];
-    const Vec2& b = t.corners[1];
-    const Vec2& c = t.corners[2];
-    const double p = b.y * c.x - b.x * c.y;
-    const double q = b.x * a.y - b.y * a.x;
-    const double r = a.x * c.y - c.x * a.y;
-    const double area = std::fabs(r + (q + p)) * 0.5;
+    const double area = std::fabs(doubleSignedArea(t)) * 0.5;
     return static_cast<float>(area / 100.0 / 10.0 + 0.2);
 }
 

@@ -19,9 +19,7 @@ struct RandomShip
 
 Vec2 mid(const Triangle& t, int k)
 {
-    const Vec2& p = t.corners[k];
-    const Vec2& q = t.corners[(k + 1) % 3];
-    return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
+    return midpoint(t.corners[k], t.corners[(k + 1) % 3]);
 }
 
 RandomShip makeShip(unsigned seed, int triangleCount, int attachmentCount, double spread)
@@ -72,8 +70,9 @@ RandomShip makeShip(unsigned seed, int triangleCount, int attachmentCount, doubl
             {
                 const Triangle& u = s.triangles[std::uniform_int_distribution<int>(0, triangleCount - 1)(rng)];
                 const Vec2 n = mid(u, std::uniform_int_distribution<int>(0, 2)(rng));
-                a.x = (m.x + n.x) * 0.5;
-                a.y = (m.y + n.y) * 0.5;
+                const Vec2 between = midpoint(m, n);
+                a.x = between.x;
+                a.y = between.y;
                 break;
             }
             case 2:
