@@ -16,12 +16,6 @@ constexpr double MAX_GRID_COORDINATE = 1.0e9;
 // grid huge; the cells grow instead.
 constexpr double MAX_CELLS_PER_MIDPOINT = 2.0;
 
-void writeBinding(Attachment& a, const Resolution& r)
-{
-    a.triangle = r.found ? r.triangle : NO_EDGE;
-    a.edge = r.found ? r.firstCorner : NO_EDGE;
-}
-
 // Cell coordinate along one axis, clamped to [-reach - 1, last + reach + 1]: from there
 // no cell of the grid is within the search's reach, and NaN lands there too.
 long cellCoordinate(double v, double origin, double inverseSize, long last, long reach)
@@ -167,25 +161,23 @@ bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
 } // namespace
 
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
-                        std::vector<Attachment>& attachments, std::vector<Resolution>& results)
+                        std::vector<Attachment>& attachments)
 {
-    results.assign(attachments.size(), Resolution{});
     if (!buildGrid(grid, triangles))
     {
-        for (std::size_t j = 0; j < attachments.size(); j++)
+        for (Attachment& a : attachments)
         {
-            results[j] = resolveAttachment(triangles, attachments[j]);
+            resolveAttachment(triangles, a);
         }
         return;
     }
     const BindingGrid& g = grid;
-    for (std::size_t j = 0; j < attachments.size(); j++)
+    for (Attachment& a : attachments)
     {
-        Attachment& a = attachments[j];
-        Resolution& r = results[j];
+        a.triangle = NO_EDGE;
+        a.edge = NO_EDGE;
         if (g.columns == 0)
         {
-            writeBinding(a, r);
             continue;
         }
         const long reach = g.reach;
@@ -220,15 +212,16 @@ void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangle
                 scanCells(g, y, cx + r, cx + r, a, n);
             }
         }
-        const int count = n.count;
-        const BindingGrid::Entry* bestEntry = n.entry;
-        if (count == 1)
+        if (n.count == 1)
         {
-            r.found = true;
-            r.triangle = bestEntry->triangle;
-            r.firstCorner = bestEntry->edge;
-            r.secondCorner = (bestEntry->edge + 1) % 3;
+            a.triangle = n.entry->triangle;
+            a.edge = n.entry->edge;
         }
-        writeBinding(a, r);
     }
+}
+
+void bindAttachments(Ship& s)
+{
+    static BindingGrid grid;
+    resolveAttachments(grid, s.triangles, s.attachments);
 }

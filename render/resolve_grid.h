@@ -30,9 +30,12 @@ struct BindingGrid
 };
 
 // Binds every attachment to its nearest untied edge midpoint within range, writing
-// `triangle` and `edge` of each and filling `results` (one per attachment). Gives exactly
-// what resolveAttachment gives for each attachment, but looks only at the midpoints in
-// the grid cells around the attachment, so the cost grows with the ship, not with
-// attachments times triangles.
+// `triangle` and `edge` of each. Gives exactly what resolveAttachment gives for each
+// attachment, but looks only at the midpoints in the grid cells around the attachment, so
+// the cost grows with the ship, not with attachments times triangles.
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
-                        std::vector<Attachment>& attachments, std::vector<Resolution>& results);
+                        std::vector<Attachment>& attachments);
+
+// Binds every attachment of `s` anew, as each frame does before it draws; the grid's
+// storage is kept from call to call.
+void bindAttachments(Ship& s);

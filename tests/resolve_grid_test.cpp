@@ -101,27 +101,17 @@ int expectSameBindings(const RandomShip& s, BindingGrid& grid, const char* what)
 {
     std::vector<Attachment> naive = s.attachments;
     std::vector<Attachment> fast = s.attachments;
-    std::vector<Resolution> expected;
     for (Attachment& a : naive)
     {
-        expected.push_back(resolveAttachment(s.triangles, a));
+        resolveAttachment(s.triangles, a);
     }
-    std::vector<Resolution> got;
-    resolveAttachments(grid, s.triangles, fast, got);
-    EXPECT_EQ(got.size(), naive.size());
+    resolveAttachments(grid, s.triangles, fast);
     int bound = 0;
-    for (std::size_t j = 0; j < naive.size() && j < got.size(); j++)
+    for (std::size_t j = 0; j < naive.size(); j++)
     {
         EXPECT_EQ(fast[j].triangle, naive[j].triangle) << what << " attachment " << j;
         EXPECT_EQ(fast[j].edge, naive[j].edge) << what << " attachment " << j;
-        EXPECT_EQ(got[j].found, expected[j].found) << what << " attachment " << j;
-        if (expected[j].found)
-        {
-            EXPECT_EQ(got[j].triangle, expected[j].triangle);
-            EXPECT_EQ(got[j].firstCorner, expected[j].firstCorner);
-            EXPECT_EQ(got[j].secondCorner, expected[j].secondCorner);
-            bound++;
-        }
+        bound += naive[j].triangle != NO_EDGE ? 1 : 0;
     }
     return bound;
 }
