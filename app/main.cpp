@@ -21,14 +21,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
-    glutInitWindowSize(900, 900);
-    glutInitWindowPosition(0, 0);
-    glutCreateWindow("Gantrix");
+    createEditorWindow(&argc, argv);
 
     glutKeyboardFunc(onKeyboard);
-    glutDisplayFunc(drawScene);
+    glutDisplayFunc(onDisplay);
     glutReshapeFunc(onReshape);
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);

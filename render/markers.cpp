@@ -2,7 +2,6 @@
 
 #include "model/ship.h"
 #include "model/table_sqrt.h"
-#include "render/resolve_grid.h"
 
 #include <GL/freeglut.h>
 
@@ -95,10 +94,8 @@ static void drawMarker(const Attachment& a, const std::vector<Triangle>& triangl
     drawDot(at, 12.0f);
 }
 
-void drawAttachments()
+void drawAttachments(const Ship& s)
 {
-    Ship& s = ship;
-    bindAttachments(s);
     for (const Attachment& a : s.attachments)
     {
         drawMarker(a, s.triangles);

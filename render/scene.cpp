@@ -6,7 +6,6 @@
 #include <GL/freeglut.h>
 
 #include <cmath>
-#include <thread>
 
 static void vertex(const Vec2& p)
 {
@@ -41,10 +40,8 @@ static float fillGreen(const Triangle& t)
     return static_cast<float>(area / 100.0 / 10.0 + 0.2);
 }
 
-void drawScene()
+void drawScene(const Ship& s)
 {
-    const Ship& s = ship;
-
     glClear(GL_COLOR_BUFFER_BIT);
 
     // The coarser passes draw over lines of the finer ones, so every fourth fine line
@@ -116,10 +113,5 @@ void drawScene()
     glEnd();
 
     glColor3f(1.0f, 1.0f, 1.0f);
-    drawAttachments();
-
-    // The frame asks for the next one at once; yielding lets the rest of the system run.
-    glutSwapBuffers();
-    glutPostRedisplay();
-    std::this_thread::yield();
+    drawAttachments(s);
 }
