@@ -23,7 +23,6 @@ int createEditorWindow(int* argc, char** argv)
 void onDisplay()
 {
     Ship& s = ship;
-    // Every attachment is bound anew each frame, before anything is drawn.
     bindAttachments(s);
     drawScene(s);
     // The frame asks for the next one at once; yielding lets the rest of the system run.

@@ -20,17 +20,15 @@ struct Triangle
     Vec2 corners[3];
 };
 
-// Midpoint of p and q, (p + q) * 0.5 on each axis. The binding search, the markers and the
-// tests all take an edge's midpoint from here, so they agree on it to the last bit; inline
-// because the binding search takes it for every edge on every frame.
+// Every edge midpoint comes from here, so binding, markers and tests agree on it to the last
+// bit; inline, as the binding takes one per edge on every frame.
 inline Vec2 midpoint(const Vec2& p, const Vec2& q)
 {
     return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
 }
 
-// Twice the signed area of `t`, positive when a, b, c run counter-clockwise. The saved area
-// and the fill colour both come from it, and the file's digits depend on its exact bits,
-// so its products and sums keep their order.
+// Twice the signed area of `t`, positive when a, b, c run counter-clockwise. The saved area's
+// digits and the fill colour depend on its exact bits, so its operations keep their order.
 double doubleSignedArea(const Triangle& t);
 
 // A marker bound to one keyboard character. It binds itself anew on every frame to the

@@ -36,6 +36,5 @@ struct BindingGrid
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
                         std::vector<Attachment>& attachments);
 
-// Binds every attachment of `s` anew, as each frame does before it draws; the grid's
-// storage is kept from call to call.
+// The frame's binding step: binds every attachment of `s` anew, keeping the grid's storage.
 void bindAttachments(Ship& s);
