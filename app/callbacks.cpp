@@ -4,8 +4,32 @@
 #include "app/view.h"
 #include "edit/keyboard.h"
 #include "platform/key_state.h"
+#include "render/resolve_grid.h"
+#include "render/scene.h"
 
 #include <GL/freeglut.h>
+
+#include <thread>
+
+int createEditorWindow(int* argc, char** argv)
+{
+    glutInit(argc, argv);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
+    glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
+    glutInitWindowPosition(0, 0);
+    return glutCreateWindow("Gantrix");
+}
+
+void onDisplay()
+{
+    Ship& s = ship;
+    bindAttachments(s);
+    drawScene(s);
+    // The frame asks for the next one at once; yielding lets the rest of the system run.
+    glutSwapBuffers();
+    glutPostRedisplay();
+    std::this_thread::yield();
+}
 
 void onKeyboard(unsigned char character, int, int)
 {

@@ -1,6 +1,17 @@
 #pragma once
 
-// The toolkit's event callbacks: thin functions that turn window events into editor state.
+// The editor's window and the toolkit's event callbacks: thin functions that turn window
+// events into editor state.
+
+constexpr int WINDOW_SIZE = 900; // width and height of the window as it opens, pixels
+
+// Starts the toolkit and opens the editor's window: double-buffered RGB, WINDOW_SIZE square
+// at (0, 0), titled "Gantrix". Returns the toolkit's window id.
+int createEditorWindow(int* argc, char** argv);
+
+// One frame: binds the attachments, draws the ship, presents the frame and asks for the
+// next one.
+void onDisplay();
 
 void onKeyboard(unsigned char character, int x, int y);
 void onReshape(int width, int height);

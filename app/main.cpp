@@ -1,7 +1,6 @@
 #include "app/callbacks.h"
 #include "platform/display.h"
 #include "platform/process.h"
-#include "render/scene.h"
 
 #include <GL/freeglut.h>
 
@@ -20,17 +19,13 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
-    glutInitWindowSize(900, 900);
-    glutInitWindowPosition(0, 0);
-    glutCreateWindow("Gantrix");
+    createEditorWindow(&argc, argv);
     releaseDisplay();
     exitWhenDisplayLost();
     useCoreInputEvents();
 
     glutKeyboardFunc(onKeyboard);
-    glutDisplayFunc(drawScene);
+    glutDisplayFunc(onDisplay);
     glutReshapeFunc(onReshape);
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);

@@ -1,6 +1,5 @@
 #include "app/callbacks.h"
 #include "bench/ship_generator.h"
-#include "render/scene.h"
 
 #include <GL/freeglut.h>
 
@@ -27,18 +26,14 @@ bool openWindow()
     int argc = 1;
     char name[] = "frame_bench";
     char* argv[] = {name, nullptr};
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
-    glutInitWindowSize(900, 900);
-    glutInitWindowPosition(0, 0);
-    glutCreateWindow("Gantrix");
+    createEditorWindow(&argc, argv);
     glutDisplayFunc([] {});
     glutReshapeFunc(onReshape);
     for (int i = 0; i < 20; i++)
     {
         glutMainLoopEvent();
     }
-    onReshape(900, 900);
+    onReshape(WINDOW_SIZE, WINDOW_SIZE);
     opened = 1;
     return true;
 }
@@ -56,7 +51,7 @@ static void BM_Frame(benchmark::State& state)
     ship = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
     {
-        drawScene();
+        onDisplay();
         glFinish();
     }
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),

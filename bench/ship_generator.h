@@ -51,12 +51,11 @@ inline Ship makeBenchShip(int triangleCount, int attachmentCount, unsigned seed 
         }
         const Triangle& t = s.triangles[static_cast<std::size_t>(pick(rng))];
         const int k = edge(rng);
-        const Vec2& p = t.corners[k];
-        const Vec2& q = t.corners[(k + 1) % 3];
+        const Vec2 m = midpoint(t.corners[k], t.corners[(k + 1) % 3]);
         Attachment a;
         a.key = static_cast<unsigned char>('A' + j % 26);
-        a.x = (p.x + q.x) * 0.5 + offset(rng);
-        a.y = (p.y + q.y) * 0.5 + offset(rng);
+        a.x = m.x + offset(rng);
+        a.y = m.y + offset(rng);
         a.modeFlag = (j % 2) == 0;
         s.attachments.push_back(a);
     }

@@ -20,6 +20,17 @@ struct Triangle
     Vec2 corners[3];
 };
 
+// Every edge midpoint comes from here, so binding, markers and tests agree on it to the last
+// bit; inline, as the binding takes one per edge on every frame.
+inline Vec2 midpoint(const Vec2& p, const Vec2& q)
+{
+    return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
+}
+
+// Twice the signed area of `t`, positive when a, b, c run counter-clockwise. The saved area's
+// digits and the fill colour depend on its exact bits, so its operations keep their order.
+double doubleSignedArea(const Triangle& t);
+
 // A marker bound to one keyboard character. It binds itself anew on every frame to the
 // nearest outline edge; `triangle` and `edge` hold what the last frame found.
 struct Attachment

@@ -2,11 +2,10 @@
 
 #include "model/ship.h"
 #include "model/table_sqrt.h"
-#include "render/resolve.h"
-#include "render/resolve_grid.h"
 
 #include <GL/freeglut.h>
 
+#include <cassert>
 #include <cstddef>
 #include <cstdio>
 #include <vector>
@@ -39,8 +38,7 @@ static void drawDot(const Vec2& at, float size)
 
 Vec2 markerArmTip(Vec2 p, Vec2 q)
 {
-    const double mx = (q.x + p.x) * 0.5;
-    const double my = (q.y + p.y) * 0.5;
+    const Vec2 m = midpoint(p, q);
     const double ex = p.x - q.x;
     const double ey = p.y - q.y;
     // The table root keeps the arm within about 1.5e-5 of its length; an edge whose
@@ -53,7 +51,7 @@ Vec2 markerArmTip(Vec2 p, Vec2 q)
         ux = ex / length;
         uy = ey / length;
     }
-    return Vec2{mx - MARKER_ARM_LENGTH * uy, my + MARKER_ARM_LENGTH * ux};
+    return Vec2{m.x - MARKER_ARM_LENGTH * uy, m.y + MARKER_ARM_LENGTH * ux};
 }
 
 // Magenta for attachments placed with the mode flag set, red otherwise.
@@ -65,14 +63,17 @@ static void setMarkerColour(const Attachment& a)
 // A bound marker: the link from the edge to the attachment, the arm standing off the
 // edge, a dot on the edge and the cyan ring. An unbound one shows only a ring in the
 // marker colour. Both end with the black centre that turns the ring into a frame.
-static void drawMarker(const Attachment& a, const Triangle* bound, const Resolution& r)
+static void drawMarker(const Attachment& a, const std::vector<Triangle>& triangles)
 {
     const Vec2 at{a.x, a.y};
-    if (bound != nullptr)
+    if (a.triangle != NO_EDGE)
     {
-        const Vec2& p = bound->corners[r.firstCorner];
-        const Vec2& q = bound->corners[r.secondCorner];
-        const Vec2 mid{(q.x + p.x) * 0.5, (q.y + p.y) * 0.5};
+        assert(0 <= a.triangle && static_cast<std::size_t>(a.triangle) < triangles.size());
+        assert(0 <= a.edge && a.edge < 3);
+        const Triangle& bound = triangles[static_cast<std::size_t>(a.triangle)];
+        const Vec2& p = bound.corners[a.edge];
+        const Vec2& q = bound.corners[(a.edge + 1) % 3];
+        const Vec2 mid = midpoint(p, q);
         const Vec2 tip = markerArmTip(p, q);
 
         glColor3f(0.0f, 1.0f, 1.0f);
@@ -93,22 +94,11 @@ static void drawMarker(const Attachment& a, const Triangle* bound, const Resolut
     drawDot(at, 12.0f);
 }
 
-void drawAttachments()
+void drawAttachments(const Ship& s)
 {
-    // Every attachment is bound anew each frame. The grid search gives exactly the
-    // bindings of comparing each attachment with every edge, at a cost that grows with
-    // the ship rather than with attachments times triangles; its storage is kept from
-    // frame to frame.
-    static BindingGrid grid;
-    static std::vector<Resolution> resolutions;
-    Ship& s = ship;
-    resolveAttachments(grid, s.triangles, s.attachments, resolutions);
-    for (std::size_t i = 0; i < s.attachments.size(); i++)
+    for (const Attachment& a : s.attachments)
     {
-        const Attachment& a = s.attachments[i];
-        const Resolution& r = resolutions[i];
-        const Triangle* bound = r.found ? &s.triangles[r.triangle] : nullptr;
-        drawMarker(a, bound, r);
+        drawMarker(a, s.triangles);
 
         // The raster position takes the current colour when it is set: white.
         glColor3f(1.0f, 1.0f, 1.0f);

@@ -2,10 +2,12 @@
 
 #include <cstddef>
 
-Resolution resolveAttachment(const std::vector<Triangle>& triangles, Attachment& attachment)
+void resolveAttachment(const std::vector<Triangle>& triangles, Attachment& attachment)
 {
-    Resolution result;
     double best = ATTACH_RANGE_SQ;
+    bool found = false;
+    int triangle = NO_EDGE;
+    int edge = NO_EDGE;
 
     // Squared distances are compared exactly. An edge met again at the same best distance
     // clears the result but keeps `best`, so a shared edge (whose two copies give the same
@@ -15,34 +17,24 @@ Resolution resolveAttachment(const std::vector<Triangle>& triangles, Attachment&
         const Triangle& t = triangles[i];
         for (int k = 0; k < 3; k++)
         {
-            const int next = (k + 1) % 3;
-            const Vec2& p = t.corners[k];
-            const Vec2& q = t.corners[next];
-            const double mx = (p.x + q.x) * 0.5;
-            const double my = (p.y + q.y) * 0.5;
-            const double dx = mx - attachment.x;
-            const double dy = my - attachment.y;
+            const Vec2 m = midpoint(t.corners[k], t.corners[(k + 1) % 3]);
+            const double dx = m.x - attachment.x;
+            const double dy = m.y - attachment.y;
             const double d = dx * dx + dy * dy;
             if (d < best)
             {
                 best = d;
-                result.triangle = static_cast<int>(i);
-                result.firstCorner = k;
-                result.secondCorner = next;
-                result.found = true;
+                triangle = static_cast<int>(i);
+                edge = k;
+                found = true;
             }
             else if (d == best)
             {
-                result.found = false;
+                found = false;
             }
         }
     }
 
-    if (!result.found)
-    {
-        result = Resolution{};
-    }
-    attachment.triangle = result.triangle;
-    attachment.edge = result.firstCorner;
-    return result;
+    attachment.triangle = found ? triangle : NO_EDGE;
+    attachment.edge = found ? edge : NO_EDGE;
 }

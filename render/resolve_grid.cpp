@@ -16,12 +16,6 @@ constexpr double MAX_GRID_COORDINATE = 1.0e9;
 // grid huge; the cells grow instead.
 constexpr double MAX_CELLS_PER_MIDPOINT = 2.0;
 
-void writeBinding(Attachment& a, const Resolution& r)
-{
-    a.triangle = r.found ? r.triangle : NO_EDGE;
-    a.edge = r.found ? r.firstCorner : NO_EDGE;
-}
-
 // Cell coordinate along one axis, clamped to [-reach - 1, last + reach + 1]: from there
 // no cell of the grid is within the search's reach, and NaN lands there too.
 long cellCoordinate(double v, double origin, double inverseSize, long last, long reach)
@@ -85,17 +79,14 @@ bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
         const Vec2* c = triangles[i].corners;
         for (int k = 0; k < 3; k++)
         {
-            const Vec2& p = c[k];
-            const Vec2& q = c[k == 2 ? 0 : k + 1];
-            const double mx = (p.x + q.x) * 0.5;
-            const double my = (p.y + q.y) * 0.5;
-            if (std::isfinite(mx) && std::isfinite(my))
+            const Vec2 m = midpoint(c[k], c[k == 2 ? 0 : k + 1]);
+            if (std::isfinite(m.x) && std::isfinite(m.y))
             {
-                *out++ = BindingGrid::Entry{mx, my, static_cast<int32_t>(i), k};
-                minX = mx < minX ? mx : minX;
-                maxX = mx > maxX ? mx : maxX;
-                minY = my < minY ? my : minY;
-                maxY = my > maxY ? my : maxY;
+                *out++ = BindingGrid::Entry{m.x, m.y, static_cast<int32_t>(i), k};
+                minX = m.x < minX ? m.x : minX;
+                maxX = m.x > maxX ? m.x : maxX;
+                minY = m.y < minY ? m.y : minY;
+                maxY = m.y > maxY ? m.y : maxY;
             }
         }
     }
@@ -170,25 +161,23 @@ bool buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
 } // namespace
 
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
-                        std::vector<Attachment>& attachments, std::vector<Resolution>& results)
+                        std::vector<Attachment>& attachments)
 {
-    results.assign(attachments.size(), Resolution{});
     if (!buildGrid(grid, triangles))
     {
-        for (std::size_t j = 0; j < attachments.size(); j++)
+        for (Attachment& a : attachments)
         {
-            results[j] = resolveAttachment(triangles, attachments[j]);
+            resolveAttachment(triangles, a);
         }
         return;
     }
     const BindingGrid& g = grid;
-    for (std::size_t j = 0; j < attachments.size(); j++)
+    for (Attachment& a : attachments)
     {
-        Attachment& a = attachments[j];
-        Resolution& r = results[j];
+        a.triangle = NO_EDGE;
+        a.edge = NO_EDGE;
         if (g.columns == 0)
         {
-            writeBinding(a, r);
             continue;
         }
         const long reach = g.reach;
@@ -223,15 +212,16 @@ void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangle
                 scanCells(g, y, cx + r, cx + r, a, n);
             }
         }
-        const int count = n.count;
-        const BindingGrid::Entry* bestEntry = n.entry;
-        if (count == 1)
+        if (n.count == 1)
         {
-            r.found = true;
-            r.triangle = bestEntry->triangle;
-            r.firstCorner = bestEntry->edge;
-            r.secondCorner = (bestEntry->edge + 1) % 3;
+            a.triangle = n.entry->triangle;
+            a.edge = n.entry->edge;
         }
-        writeBinding(a, r);
     }
+}
+
+void bindAttachments(Ship& s)
+{
+    static BindingGrid grid;
+    resolveAttachments(grid, s.triangles, s.attachments);
 }

@@ -11,7 +11,7 @@ struct BindingGrid
 {
     struct Entry
     {
-        double mx, my; // edge midpoint, computed exactly as the one-by-one search does
+        double mx, my; // the edge's midpoint
         int32_t triangle;
         int32_t edge;
     };
@@ -30,9 +30,11 @@ struct BindingGrid
 };
 
 // Binds every attachment to its nearest untied edge midpoint within range, writing
-// `triangle` and `edge` of each and filling `results` (one per attachment). Gives exactly
-// what resolveAttachment gives for each attachment, but looks only at the midpoints in
-// the grid cells around the attachment, so the cost grows with the ship, not with
-// attachments times triangles.
+// `triangle` and `edge` of each. Gives exactly what resolveAttachment gives for each
+// attachment, but looks only at the midpoints in the grid cells around the attachment, so
+// the cost grows with the ship, not with attachments times triangles.
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
-                        std::vector<Attachment>& attachments, std::vector<Resolution>& results);
+                        std::vector<Attachment>& attachments);
+
+// The frame's binding step: binds every attachment of `s` anew, keeping the grid's storage.
+void bindAttachments(Ship& s);

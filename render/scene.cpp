@@ -6,7 +6,6 @@
 #include <GL/freeglut.h>
 
 #include <cmath>
-#include <thread>
 
 static void vertex(const Vec2& p)
 {
@@ -37,20 +36,12 @@ static void drawGridPass(float grey, double step)
 // units. It is left unclamped; the pipeline saturates it at 800 square units.
 static float fillGreen(const Triangle& t)
 {
-    const Vec2& a = t.corners[0];
-    const Vec2& b = t.corners[1];
-    const Vec2& c = t.corners[2];
-    const double p = b.y * c.x - b.x * c.y;
-    const double q = b.x * a.y - b.y * a.x;
-    const double r = a.x * c.y - c.x * a.y;
-    const double area = std::fabs(r + (q + p)) * 0.5;
+    const double area = std::fabs(doubleSignedArea(t)) * 0.5;
     return static_cast<float>(area / 100.0 / 10.0 + 0.2);
 }
 
-void drawScene()
+void drawScene(const Ship& s)
 {
-    const Ship& s = ship;
-
     glClear(GL_COLOR_BUFFER_BIT);
 
     // The coarser passes draw over lines of the finer ones, so every fourth fine line
@@ -122,10 +113,5 @@ void drawScene()
     glEnd();
 
     glColor3f(1.0f, 1.0f, 1.0f);
-    drawAttachments();
-
-    // The frame asks for the next one at once; yielding lets the rest of the system run.
-    glutSwapBuffers();
-    glutPostRedisplay();
-    std::this_thread::yield();
+    drawAttachments(s);
 }

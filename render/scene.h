@@ -1,5 +1,7 @@
 #pragma once
 
-// The display callback: draws one whole frame from the global ship, presents it and asks
-// for the next one.
-void drawScene();
+#include "model/ship.h"
+
+// Draws one whole frame of `s` into the current buffer; its attachments must be bound for
+// this frame.
+void drawScene(const Ship& s);

@@ -48,11 +48,7 @@ static void appendFormat(std::string& out, const char* format, ...)
 // writes the same digits for the same corners.
 static double storedArea(const Triangle& t)
 {
-    const Vec2& a = t.corners[0];
-    const Vec2& b = t.corners[1];
-    const Vec2& c = t.corners[2];
-    const double s = ((a.x * b.y - b.x * a.y) + (b.x * c.y - c.x * b.y)) + (c.x * a.y - a.x * c.y);
-    return (std::fabs(s) * 0.5) / 100.0;
+    return (std::fabs(doubleSignedArea(t)) * 0.5) / 100.0;
 }
 
 std::string formatShipFile(const std::vector<Triangle>& triangles,

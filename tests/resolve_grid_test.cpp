@@ -19,9 +19,7 @@ struct RandomShip
 
 Vec2 mid(const Triangle& t, int k)
 {
-    const Vec2& p = t.corners[k];
-    const Vec2& q = t.corners[(k + 1) % 3];
-    return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
+    return midpoint(t.corners[k], t.corners[(k + 1) % 3]);
 }
 
 RandomShip makeShip(unsigned seed, int triangleCount, int attachmentCount, double spread)
@@ -72,8 +70,9 @@ RandomShip makeShip(unsigned seed, int triangleCount, int attachmentCount, doubl
             {
                 const Triangle& u = s.triangles[std::uniform_int_distribution<int>(0, triangleCount - 1)(rng)];
                 const Vec2 n = mid(u, std::uniform_int_distribution<int>(0, 2)(rng));
-                a.x = (m.x + n.x) * 0.5;
-                a.y = (m.y + n.y) * 0.5;
+                const Vec2 between = midpoint(m, n);
+                a.x = between.x;
+                a.y = between.y;
                 break;
             }
             case 2:
@@ -102,27 +101,17 @@ int expectSameBindings(const RandomShip& s, BindingGrid& grid, const char* what)
 {
     std::vector<Attachment> naive = s.attachments;
     std::vector<Attachment> fast = s.attachments;
-    std::vector<Resolution> expected;
     for (Attachment& a : naive)
     {
-        expected.push_back(resolveAttachment(s.triangles, a));
+        resolveAttachment(s.triangles, a);
     }
-    std::vector<Resolution> got;
-    resolveAttachments(grid, s.triangles, fast, got);
-    EXPECT_EQ(got.size(), naive.size());
+    resolveAttachments(grid, s.triangles, fast);
     int bound = 0;
-    for (std::size_t j = 0; j < naive.size() && j < got.size(); j++)
+    for (std::size_t j = 0; j < naive.size(); j++)
     {
         EXPECT_EQ(fast[j].triangle, naive[j].triangle) << what << " attachment " << j;
         EXPECT_EQ(fast[j].edge, naive[j].edge) << what << " attachment " << j;
-        EXPECT_EQ(got[j].found, expected[j].found) << what << " attachment " << j;
-        if (expected[j].found)
-        {
-            EXPECT_EQ(got[j].triangle, expected[j].triangle);
-            EXPECT_EQ(got[j].firstCorner, expected[j].firstCorner);
-            EXPECT_EQ(got[j].secondCorner, expected[j].secondCorner);
-            bound++;
-        }
+        bound += naive[j].triangle != NO_EDGE ? 1 : 0;
     }
     return bound;
 }

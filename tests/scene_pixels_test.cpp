@@ -2,21 +2,24 @@
 // the pixels back. Expected positions come from the view mapping of the default view:
 // origin (-150, -150), 300 world units across 900 pixels, so world x lies at window
 // x = (x + 150) * 3 and world y at window y = (y + 150) * 3 counted from the bottom, which
-// is how glReadPixels numbers its rows.
+// is how glReadPixels numbers its rows. What no pixel shows (the grid beyond the view, where
+// a label's text starts) is read from GL's feedback mode, which reports the primitives GL
+// was given.
 #include "app/callbacks.h"
 #include "model/ship.h"
+#include "render/resolve_grid.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -28,8 +31,6 @@
 
 namespace
 {
-constexpr int WINDOW_SIZE = 900;
-
 struct Rgb
 {
     int r = 0;
@@ -160,7 +161,7 @@ void stopXServer()
     xServer = -1;
 }
 
-void onDisplay()
+void noteShown()
 {
     windowShown = true;
 }
@@ -182,13 +183,9 @@ class GlutWindow : public ::testing::Environment
         int argc = 1;
         char name[] = "scene_pixels_test";
         char* argv[] = {name, nullptr};
-        glutInit(&argc, argv);
+        window = createEditorWindow(&argc, argv);
         glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
-        glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
-        glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
-        glutInitWindowPosition(0, 0);
-        window = glutCreateWindow("Gantrix");
-        glutDisplayFunc(onDisplay);
+        glutDisplayFunc(noteShown);
         glutReshapeFunc(reshapeAndNote);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!(windowShown && windowReshaped) && std::chrono::steady_clock::now() < deadline)
@@ -215,9 +212,61 @@ class GlutWindow : public ::testing::Environment
     int window = 0;
 };
 
-// Where the frame being drawn is read into, while a test draws one.
-std::vector<unsigned char>* capture = nullptr;
-int framesRead = 0;
+// What GL's feedback mode reported for a frame, in window coordinates: every line with
+// its grey, and the position of every glyph drawn.
+struct FeedbackLine
+{
+    float grey;
+    Vec2 from;
+    Vec2 to;
+};
+
+struct Feedback
+{
+    std::vector<FeedbackLine> lines;
+    std::vector<Vec2> glyphs;
+};
+
+// Binds and draws the ship with GL in feedback mode, which rasterises nothing and instead
+// reports each primitive it was given.
+Feedback drawForFeedback()
+{
+    bindAttachments(ship);
+    std::vector<GLfloat> buffer(1 << 20);
+    glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
+    glRenderMode(GL_FEEDBACK);
+    drawScene(ship);
+    const GLint size = glRenderMode(GL_RENDER);
+    EXPECT_GT(size, 0) << "the feedback buffer overflowed";
+    // Each vertex is x, y, z, then the colour as r, g, b, a.
+    constexpr int VERTEX = 7;
+    Feedback f;
+    for (GLint i = 0; i < size;)
+    {
+        const GLenum token = static_cast<GLenum>(buffer[static_cast<std::size_t>(i)]);
+        const GLfloat* v = &buffer[static_cast<std::size_t>(i) + 1];
+        if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN)
+        {
+            f.lines.push_back(FeedbackLine{v[3], Vec2{v[0], v[1]}, Vec2{v[VERTEX], v[VERTEX + 1]}});
+            i += 1 + 2 * VERTEX;
+        }
+        else if (token == GL_POLYGON_TOKEN)
+        {
+            i += 2 + static_cast<GLint>(v[0]) * VERTEX;
+        }
+        else if (token == GL_BITMAP_TOKEN)
+        {
+            f.glyphs.push_back(Vec2{v[0], v[1]});
+            i += 1 + VERTEX;
+        }
+        else
+        {
+            EXPECT_EQ(token, static_cast<GLenum>(GL_POINT_TOKEN)) << "at " << i;
+            i += 1 + VERTEX;
+        }
+    }
+    return f;
+}
 
 // Window pixel (column, row counted from the bottom) that holds the world point, from the
 // default view: 3 pixels per world unit, origin (-150, -150) at the bottom-left corner.
@@ -258,15 +307,17 @@ class ScenePixels : public ::testing::Test
         editor.windowHeight = e.windowHeight;
     }
 
-    // Draws one frame through the display code; the swap at its end reads it back.
+    // Binds and draws one frame as the display callback does, and reads it from the back
+    // buffer before any swap: there its contents are defined (after a swap they are not, and
+    // with this renderer the front buffer of a window on Xvfb reads back only black).
     void drawAndRead()
     {
+        bindAttachments(ship);
+        drawScene(ship);
         pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
-        framesRead = 0;
-        capture = &pixels;
-        drawScene();
-        capture = nullptr;
-        ASSERT_EQ(framesRead, 1);
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
         ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 
@@ -364,6 +415,57 @@ TEST_F(ScenePixels, GridOnBlack)
     }
 }
 
+// The grid reaches far beyond any view, so its extent shows only in what GL is given. Under
+// a projection of 2700 units across the 900 pixels, nothing of it is clipped: one line per
+// grid coordinate from -1300 in each direction, the finest pass stopping one step short of
+// 1300.
+TEST_F(ScenePixels, GridIsOneBlockOf2184Lines)
+{
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(-1350.0, 1350.0, -1350.0, 1350.0, -1.0, 1.0);
+    const Feedback f = drawForFeedback();
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+
+    EXPECT_EQ(f.lines.size(), 2184u);
+    const struct
+    {
+        float grey;
+        int lines;
+        double last;
+    } passes[] = {{0.2f, 1664, 1296.875}, {0.4f, 416, 1287.5}, {0.7f, 104, 1250.0}};
+    for (const auto& pass : passes)
+    {
+        int vertical = 0;
+        int horizontal = 0;
+        double lowest = INFINITY;
+        double highest = -INFINITY;
+        for (const FeedbackLine& l : f.lines)
+        {
+            if (std::fabs(l.grey - pass.grey) > 1e-4f)
+            {
+                continue;
+            }
+            // Back to world units: 3 per pixel from -1350.
+            const Vec2 a{l.from.x * 3.0 - 1350.0, l.from.y * 3.0 - 1350.0};
+            const Vec2 b{l.to.x * 3.0 - 1350.0, l.to.y * 3.0 - 1350.0};
+            const bool isVertical = std::fabs(a.x - b.x) < 1e-2;
+            vertical += isVertical ? 1 : 0;
+            horizontal += isVertical ? 0 : 1;
+            const double at = isVertical ? a.x : a.y;
+            lowest = std::min(lowest, at);
+            highest = std::max(highest, at);
+            EXPECT_NEAR(std::fabs(isVertical ? b.y - a.y : b.x - a.x), 2000.0, 1e-2);
+        }
+        EXPECT_EQ(vertical, pass.lines / 2) << "grey " << pass.grey;
+        EXPECT_EQ(horizontal, pass.lines / 2) << "grey " << pass.grey;
+        EXPECT_NEAR(lowest, -1300.0, 1e-2) << "grey " << pass.grey;
+        EXPECT_NEAR(highest, pass.last, 1e-2) << "grey " << pass.grey;
+    }
+}
+
 // A large triangle (area 3200, full green), one of area 400 (green 0.6), a pending point on
 // its own and one on a corner.
 static void buildTriangles()
@@ -455,7 +557,7 @@ TEST_F(ScenePixels, MarkersAndLabels)
         attachmentAt(-45, -110, 'H', false), // bound to the large triangle's bottom edge
         attachmentAt(50, -112, 'H', true),   // bound to the small triangle's bottom edge
         attachmentAt(100, -50, 0, true),     // out of range, no label
-        attachmentAt(-100, 60, 'H', false),  // out of range
+        attachmentAt(-100, 60, 0xA7, false), // out of range; a key from the upper half
     };
     drawAndRead();
 
@@ -489,8 +591,8 @@ TEST_F(ScenePixels, MarkersAndLabels)
         EXPECT_TRUE(isColour(at(m.x + 6, m.y + 6), b.colour, 0));
         EXPECT_TRUE(isColour(at(m.x - 7, m.y - 7), b.colour, 0));
         // The cyan link, at the pixel holding the midpoint between M and A.
-        EXPECT_TRUE(
-            isColour(at(pixelOf((b.mid.x + b.at.x) * 0.5, (b.mid.y + b.at.y) * 0.5)), CYAN, 0));
+        const Vec2 link = midpoint(b.mid, b.at);
+        EXPECT_TRUE(isColour(at(pixelOf(link.x, link.y)), CYAN, 0));
         // The cyan ring: 16 pixels with a 12-pixel black centre, so two pixels of frame.
         const Pixel a = pixelOf(b.at.x, b.at.y);
         EXPECT_TRUE(isColour(at(a.x - 8, a.y), CYAN, 0));
@@ -526,28 +628,37 @@ TEST_F(ScenePixels, MarkersAndLabels)
     const Pixel quiet = pixelOf(100, -50);
     EXPECT_EQ(countIn(quiet.x - 12, quiet.y - 12, quiet.x + 12, quiet.y + 12, WHITE), 0);
 }
-} // namespace
 
-// Takes the place of the toolkit's swap for the display code in this test. The frame is
-// read from the back buffer just before it is presented, where its contents are defined
-// (after a swap the back buffer's are not, and with this renderer a read of the front
-// buffer of the window on Xvfb returned only black); then the real swap runs.
-void glutSwapBuffers()
+// A label starts left of its attachment by half its width and has its baseline a little
+// below it; before the first reshape there is no width to scale by, and it sits on the
+// attachment itself rather than at a position divided by zero.
+TEST_F(ScenePixels, LabelsSitOnTheirAttachmentsEvenBeforeTheFirstReshape)
 {
-    if (capture != nullptr)
+    ship.attachments = {attachmentAt(5, -5, 'H', true), attachmentAt(7, -3, 'Q', false)};
+    const Feedback sized = drawForFeedback();
+    ASSERT_EQ(sized.glyphs.size(), 2u);
+    for (int i = 0; i < 2; i++)
     {
-        glReadBuffer(GL_BACK);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, capture->data());
-        framesRead++;
+        const Attachment& a = ship.attachments[static_cast<std::size_t>(i)];
+        const unsigned char text[] = {a.key, 0};
+        const int width = glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text);
+        // The offsets take 200 world units per window width, 2/3 of a pixel per pixel here:
+        // half the label's width is width / 3 pixels, and the 3.5-pixel drop is 7/3.
+        EXPECT_NEAR(sized.glyphs[i].x, windowCoordinate(a.x) - width / 3.0, 1e-3);
+        EXPECT_NEAR(sized.glyphs[i].y, windowCoordinate(a.y) - 7.0 / 3.0, 1e-3);
     }
-    using Swap = void (*)();
-    static const Swap toolkitSwap = reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glutSwapBuffers"));
-    if (toolkitSwap != nullptr)
+
+    editor.windowWidth = 0;
+    const Feedback unsized = drawForFeedback();
+    ASSERT_EQ(unsized.glyphs.size(), 2u);
+    for (int i = 0; i < 2; i++)
     {
-        toolkitSwap();
+        const Attachment& a = ship.attachments[static_cast<std::size_t>(i)];
+        EXPECT_NEAR(unsized.glyphs[i].x, windowCoordinate(a.x), 1e-3);
+        EXPECT_NEAR(unsized.glyphs[i].y, windowCoordinate(a.y), 1e-3);
     }
 }
+} // namespace
 
 int main(int argc, char** argv)
 {
