@@ -1,12 +1,11 @@
 #include "editor_session.h"
 
-#include "png_writer.h"
-
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <png.h>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -74,7 +73,17 @@ bool WindowImage::writePng(const std::string& path) const
     {
         return false;
     }
-    return ::writePng(path, width, height, rgb);
+    png_image image = {};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    if (png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) == 0)
+    {
+        ADD_FAILURE() << "cannot write " << path << ": " << image.message;
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -460,8 +469,7 @@ bool EditorSession::startServer()
         return fail("cannot create the work folder " + work);
     }
 
-    std::string xvfb = findInPath("Xvfb");
-    if (xvfb.empty())
+    if (findInPath("Xvfb").empty())
     {
         return fail("Xvfb is not on PATH; install the xvfb package");
     }
@@ -470,12 +478,12 @@ bool EditorSession::startServer()
     {
         return fail(std::string("pipe failed: ") + std::strerror(errno));
     }
+    // The same launcher as the benchmarks', holding the server until it is ended.
     SpawnRequest request;
-    request.program = xvfb;
-    request.args = {"Xvfb",      "-displayfd", std::to_string(fds[1]),
-                    "-screen",   "0",          "1280x1024x24",
-                    "-nolisten", "tcp"};
+    request.program = GANTRIX_WITH_XVFB;
+    request.args = {GANTRIX_WITH_XVFB, "sleep", "infinity"};
     request.env = environmentWithDisplay(-1);
+    request.env.push_back("WITH_XVFB_REPORT_FD=" + std::to_string(fds[1]));
     request.outputPath = rootDir + "/xvfb.log";
     request.errorPath = request.outputPath;
     request.keepFd = fds[1];
@@ -489,7 +497,7 @@ bool EditorSession::startServer()
         return fail("cannot start Xvfb: " + error);
     }
 
-    // Xvfb writes the display number it chose, then a newline, once it accepts clients.
+    // The launcher writes the display number, then a newline, once the server accepts clients.
     std::string number;
     Clock::time_point deadline = Clock::now() + SERVER_START_TIMEOUT;
     bool complete = false;

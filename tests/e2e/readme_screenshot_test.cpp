@@ -7,6 +7,8 @@
 
 #include <X11/keysym.h>
 #include <cstdlib>
+#include <png.h>
+#include <vector>
 
 namespace
 {
@@ -82,5 +84,16 @@ TEST_F(EditorTest, ReadmeScreenshotShowsAShipWithMarkersAndLabels)
     const char* path = std::getenv("GANTRIX_SCREENSHOT");
     const std::string target =
         path != nullptr && *path != '\0' ? path : editor.workDir() + "/screenshot.png";
-    EXPECT_TRUE(image.writePng(target)) << target;
+    ASSERT_TRUE(image.writePng(target)) << target;
+
+    // The file holds exactly the window's picture.
+    png_image read = {};
+    read.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&read, target.c_str()), 0) << read.message;
+    read.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(read));
+    ASSERT_NE(png_image_finish_read(&read, nullptr, pixels.data(), 0, nullptr), 0) << read.message;
+    EXPECT_EQ(static_cast<int>(read.width), image.width);
+    EXPECT_EQ(static_cast<int>(read.height), image.height);
+    EXPECT_TRUE(pixels == image.rgb);
 }
