@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -77,8 +78,10 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
 // Values are read the way the "%i" and "%f" conversions of the C library's scanf read them
 // from a stream in the C locale, so hand-written files load as they always have: any white
 // space between values, a conversion stops where scanf's would and the next value starts
-// there. Unlike scanf, a value that cannot be held (an integer beyond int, a coordinate that
-// is not finite as a float) is an error, because it would otherwise become garbage in the ship.
+// there. strtoll and strtof convert; where the longest number they take is shorter than what
+// scanf takes, the reader takes the rest as scanf does. Unlike scanf, a value that cannot be
+// held (an integer beyond int, a coordinate that is not finite as a float) is an error,
+// because it would otherwise become garbage in the ship.
 
 enum class ReadStatus
 {
@@ -95,8 +98,8 @@ struct TextReader
 {
     std::string_view text;
     size_t pos = 0;
-    int line = 1;        // line of `pos`, counting line feeds
-    std::string scratch; // the characters of the number being read
+    int line = 1;          // line of `pos`, counting line feeds
+    std::string longValue; // the copy of a value too long for the stack; keeps its capacity
 };
 
 static bool isSpace(char c)
@@ -104,32 +107,20 @@ static bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-static bool isDigit(char c)
+static bool isSign(char c)
 {
-    return c >= '0' && c <= '9';
-}
-
-static int hexDigitValue(char c)
-{
-    int value = -1;
-    if (isDigit(c))
-    {
-        value = c - '0';
-    }
-    else if (c >= 'a' && c <= 'f')
-    {
-        value = c - 'a' + 10;
-    }
-    else if (c >= 'A' && c <= 'F')
-    {
-        value = c - 'A' + 10;
-    }
-    return value;
+    return c == '+' || c == '-';
 }
 
 static char lowerCase(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The character `offset` places after the reader's position, lower case; 0 past the end.
+static char lowerAt(const TextReader& r, size_t offset)
+{
+    return r.pos + offset < r.text.size() ? lowerCase(r.text[r.pos + offset]) : '\0';
 }
 
 // Skips white space; returns false when the text is used up.
@@ -146,9 +137,39 @@ static bool skipSpace(TextReader& r)
     return r.pos < r.text.size();
 }
 
-static bool peekIs(const TextReader& r, char lower)
+// Runs `convert` on a NUL-terminated copy of the text at the reader's position and returns
+// how many characters it took. The copy stops at white space and normally fits on the stack.
+// A conversion that ends near the end of a copy cut short might have gone on ("1e+" before
+// the exponent's digits): it runs again on a copy twice as long.
+template <typename Convert> static size_t convertCopy(TextReader& r, Convert convert)
 {
-    return r.pos < r.text.size() && lowerCase(r.text[r.pos]) == lower;
+    // More than the longest text a conversion can pass over before it is a number again (a
+    // long "nan(...)" is not a number either way).
+    constexpr size_t LOOKAHEAD = 8;
+    char stackCopy[64];
+    char* copy = stackCopy;
+    size_t capacity = sizeof stackCopy;
+    for (;;)
+    {
+        const size_t available = std::min(capacity - 1, r.text.size() - r.pos);
+        size_t length = 0;
+        while (length < available && !isSpace(r.text[r.pos + length]))
+        {
+            copy[length] = r.text[r.pos + length];
+            length++;
+        }
+        copy[length] = '\0';
+        const bool cut = length == capacity - 1 && r.pos + length < r.text.size() &&
+                         !isSpace(r.text[r.pos + length]);
+        const size_t used = convert(copy);
+        if (!cut || used + LOOKAHEAD < length)
+        {
+            return used;
+        }
+        capacity *= 2;
+        r.longValue.resize(capacity);
+        copy = &r.longValue[0];
+    }
 }
 
 // A "%i" integer: optional sign, then 0x and hexadecimal digits, 0 and octal digits, or
@@ -159,163 +180,87 @@ static ReadStatus readInteger(TextReader& r, int& value)
     {
         return ReadStatus::end;
     }
-    const std::string_view t = r.text;
-    bool negative = false;
-    if (t[r.pos] == '+' || t[r.pos] == '-')
-    {
-        negative = t[r.pos] == '-';
-        r.pos++;
-    }
-    int base = 10;
-    bool gotDigit = false;
-    if (r.pos < t.size() && t[r.pos] == '0')
-    {
-        gotDigit = true;
-        r.pos++;
-        base = 8;
-        if (peekIs(r, 'x'))
-        {
-            base = 16;
-            r.pos++;
-        }
-    }
-    // Magnitudes beyond 2^31 are out of range whatever the sign; stop counting there.
-    const uint64_t limit = uint64_t{1} << 31;
-    uint64_t magnitude = 0;
-    while (r.pos < t.size())
-    {
-        const int digit = hexDigitValue(t[r.pos]);
-        if (digit < 0 || digit >= base)
-        {
-            break;
-        }
-        if (magnitude <= limit)
-        {
-            magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-        }
-        gotDigit = true;
-        r.pos++;
-    }
-    if (!gotDigit)
+    // The base is chosen here rather than by strtoll, which in newer C libraries also takes
+    // 0b as a binary prefix; to "%i" that is a zero followed by a b.
+    const size_t sign = isSign(r.text[r.pos]) ? 1 : 0;
+    const bool zero = lowerAt(r, sign) == '0';
+    const bool hexadecimal = zero && lowerAt(r, sign + 1) == 'x';
+    const int base = hexadecimal ? 16 : zero ? 8 : 10;
+    long long converted = 0;
+    size_t used = convertCopy(r,
+                              [&converted, base](const char* copy)
+                              {
+                                  char* end = nullptr;
+                                  converted = std::strtoll(copy, &end, base);
+                                  return static_cast<size_t>(end - copy);
+                              });
+    if (used == 0)
     {
         return ReadStatus::notNumber;
     }
-    if (magnitude > (negative ? limit : limit - 1))
+    if (hexadecimal && used == sign + 1)
+    {
+        used++; // strtoll leaves the x of a "0x" without digits, scanf takes it
+    }
+    r.pos += used;
+    // strtoll holds any int and clamps beyond its own range, which is beyond int too.
+    if (converted < INT_MIN || converted > INT_MAX)
     {
         return ReadStatus::outOfRange;
     }
-    const int64_t signedValue =
-        negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-    value = static_cast<int>(signedValue);
+    value = static_cast<int>(converted);
     return ReadStatus::ok;
 }
 
-// Consumes `word` (lower case) if the text continues with it in any letter case.
-static bool consumeWord(TextReader& r, const char* word)
-{
-    const size_t length = std::strlen(word);
-    bool matches = r.pos + length <= r.text.size();
-    for (size_t i = 0; matches && i < length; ++i)
-    {
-        matches = lowerCase(r.text[r.pos + i]) == word[i];
-    }
-    if (matches)
-    {
-        r.pos += length;
-    }
-    return matches;
-}
-
-// A "%f" number read as single precision. The characters scanf would take are collected
-// first (digits, one point, an exponent with its sign; hexadecimal digits and a binary
-// exponent after 0x) and then converted, so "1e" reads as 1 with the e consumed and
-// "1.5.25" reads as 1.5 followed by .25.
+// A "%f" number read as single precision. scanf takes a few characters more than strtof where
+// they cannot complete a number: the x and a point after 0 ("0x." reads 0, a "0x" with
+// nothing after is no number), and an exponent letter with its sign but no digits ("1e+"
+// reads 1), so that the next value starts after them. "1.5.25" reads as 1.5, then .25.
 static ReadStatus readFloat(TextReader& r, float& value)
 {
     if (!skipSpace(r))
     {
         return ReadStatus::end;
     }
-    const std::string_view t = r.text;
-    std::string& buffer = r.scratch;
-    buffer.clear();
-    size_t signLength = 0;
-    if (t[r.pos] == '+' || t[r.pos] == '-')
+    float converted = 0.0f;
+    size_t used = convertCopy(r,
+                              [&converted](const char* copy)
+                              {
+                                  char* end = nullptr;
+                                  converted = std::strtof(copy, &end);
+                                  return static_cast<size_t>(end - copy);
+                              });
+    if (used == 0)
     {
-        buffer += t[r.pos];
-        signLength = 1;
-        r.pos++;
+        return ReadStatus::notNumber;
+    }
+    const size_t sign = isSign(r.text[r.pos]) ? 1 : 0;
+    const bool hexadecimal = lowerAt(r, sign) == '0' && lowerAt(r, sign + 1) == 'x';
+    if (hexadecimal && used == sign + 1)
+    {
+        if (lowerAt(r, used + 1) != '.')
+        {
+            return ReadStatus::notNumber;
+        }
+        used += 2;
+    }
+    else
+    {
+        const std::string_view taken = r.text.substr(r.pos, used);
+        const char exponent = hexadecimal ? 'p' : 'e';
+        if (lowerAt(r, used) == exponent &&
+            taken.find_first_of(hexadecimal ? "pP" : "eE") == std::string_view::npos)
+        {
+            used++;
+            used += isSign(lowerAt(r, used)) ? 1 : 0;
+        }
     }
     // nan and inf (or infinity) are numbers to scanf, but no place in a ship can hold them.
-    if (peekIs(r, 'n') || peekIs(r, 'i'))
-    {
-        const bool special = consumeWord(r, "nan") || consumeWord(r, "inf");
-        return special ? ReadStatus::notFinite : ReadStatus::notNumber;
-    }
-    bool hexadecimal = false;
-    bool gotDigit = false;
-    bool gotDot = false;
-    bool gotExponent = false;
-    char exponentChar = 'e';
-    if (r.pos < t.size() && t[r.pos] == '0')
-    {
-        buffer += '0';
-        r.pos++;
-        if (peekIs(r, 'x'))
-        {
-            buffer += 'x';
-            r.pos++;
-            hexadecimal = true;
-            exponentChar = 'p';
-        }
-        else
-        {
-            gotDigit = true;
-        }
-    }
-    while (r.pos < t.size())
-    {
-        const char c = t[r.pos];
-        if (isDigit(c) || (hexadecimal && !gotExponent && hexDigitValue(c) >= 0))
-        {
-            buffer += c;
-            gotDigit = true;
-        }
-        else if (gotExponent && buffer.back() == exponentChar && (c == '+' || c == '-'))
-        {
-            buffer += c;
-        }
-        else if (gotDigit && !gotExponent && lowerCase(c) == exponentChar)
-        {
-            buffer += exponentChar;
-            gotExponent = true;
-            gotDot = true;
-        }
-        else if (!gotDot && c == '.')
-        {
-            buffer += c;
-            gotDot = true;
-        }
-        else
-        {
-            break;
-        }
-        r.pos++;
-    }
-    if (buffer.size() == signLength || (hexadecimal && buffer.size() == 2 + signLength))
-    {
-        return ReadStatus::notNumber;
-    }
-    // The program never changes the locale, so strtof reads a point as the decimal mark.
-    char* end = nullptr;
-    const float converted = std::strtof(buffer.c_str(), &end);
-    if (end == buffer.c_str())
-    {
-        return ReadStatus::notNumber;
-    }
+    const bool special = lowerAt(r, sign) == 'n' || lowerAt(r, sign) == 'i';
+    r.pos += used;
     if (!std::isfinite(converted))
     {
-        return ReadStatus::tooLarge;
+        return special ? ReadStatus::notFinite : ReadStatus::tooLarge;
     }
     value = converted;
     return ReadStatus::ok;
@@ -377,8 +322,8 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     }
     // The shortest triangle record is seven one-digit numbers and their separators, so the
     // text bounds what a count can claim.
-    read.triangles.reserve(std::min<size_t>(static_cast<size_t>(triangleCount),
-                                            (text.size() - r.pos) / 14));
+    read.triangles.reserve(
+        std::min<size_t>(static_cast<size_t>(triangleCount), (text.size() - r.pos) / 14));
     for (int i = 0; i < triangleCount; ++i)
     {
         // Six coordinates, then the area, which is checked like any number and dropped. The
@@ -417,8 +362,8 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     {
         return failParse(status, true, r, "attachment count", error);
     }
-    read.attachments.reserve(std::min<size_t>(static_cast<size_t>(attachmentCount),
-                                              (text.size() - r.pos) / 12));
+    read.attachments.reserve(
+        std::min<size_t>(static_cast<size_t>(attachmentCount), (text.size() - r.pos) / 12));
     for (int j = 0; j < attachmentCount; ++j)
     {
         float position[2];

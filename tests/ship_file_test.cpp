@@ -377,6 +377,17 @@ TEST_F(ShipFileTest, SplitsNumbersWhereTheLibraryScanfDoes)
     {
         texts.push_back(std::string("0 1 7 9 ") + i + " 0 0 1");
     }
+    // Values longer than the reader's first copy of them, some with the exponent where that
+    // copy ends, some with an exponent that has no digits.
+    const std::string zeros(70, '0');
+    const std::string cut(59, '0');
+    for (const std::string& f : {"0." + cut + "1e+5", "0x" + cut + "1p+3", "0." + zeros + "5E-x",
+                                 "0x" + zeros + "1p-", zeros + "1.5e", "-0x" + zeros + "."})
+    {
+        texts.push_back("0 1 " + f + " 7 9 0 0 1");
+    }
+    texts.push_back("0 1 7 9 " + zeros + "17 0 0 1");
+    texts.push_back("0 1 7 9 0x" + zeros + "x 0 0 1");
     for (const std::string& text : texts)
     {
         int counts[2] = {};
@@ -430,6 +441,8 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
         {"0\r\n2\r\n12.5 0 97 0 0 1\r\n", "line 4: file ends early (attachment 2 of 2)"},
         {"0\r\n1\r\n12.5 0 97 0 0", "line 3: file ends early (attachment 1 of 1)"},
         {"0\r\n1\r\n12.5 0 a 0 0 1\r\n", "line 3: expected an integer (attachment 1 of 1)"},
+        // A 0b prefix is no binary number: the 0 is the key, the b is not an integer.
+        {"0\r\n1\r\n12.5 0 0b1 0 0 1\r\n", "line 3: expected an integer (attachment 1 of 1)"},
         {"0\r\n1\r\n12.5 - 97 0 0 1\r\n", "line 3: expected a number (attachment 1 of 1)"},
         {std::string("1\r\n0 0 25\0 0 0 25 3\r\n0\r\n", 23),
          "line 2: expected a number (triangle 1 of 1)"},
