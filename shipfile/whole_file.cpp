@@ -153,8 +153,7 @@ static bool followLinks(const std::string& path, std::string& target, std::strin
     return false;
 }
 
-bool replaceFileContent(const std::string& linkPath, const std::string& content,
-                        std::string& error)
+bool replaceFileContent(const std::string& linkPath, const std::string& content, std::string& error)
 {
     std::string path;
     if (!followLinks(linkPath, path, error))
