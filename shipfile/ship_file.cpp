@@ -6,39 +6,30 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <cmath>
-#include <cstdarg>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 // ---------------------------------------------------------------------------------------------
 // Writer
 
-static void appendFormat(std::string& out, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-static void appendFormat(std::string& out, const char* format, ...)
+// Appends `value` in fixed notation with six decimals, the bytes "%f" gives: correctly rounded
+// with ties to even, "-0.000000" for negative zero, every digit of a large value.
+static void appendFixed(std::string& out, double value)
 {
-    char buffer[128];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    assert(length >= 0);
-    if (static_cast<size_t>(length) < sizeof buffer)
-    {
-        out.append(buffer, static_cast<size_t>(length));
-        return;
-    }
-    // "%f" of a very large double runs to hundreds of digits.
-    const size_t start = out.size();
-    out.resize(start + static_cast<size_t>(length) + 1);
-    va_start(args, format);
-    std::vsnprintf(&out[start], static_cast<size_t>(length) + 1, format, args);
-    va_end(args);
-    out.resize(start + static_cast<size_t>(length));
+    char buffer[320]; // the largest double has 309 digits before the point
+    const std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    assert(result.ec == std::errc());
+    out.append(buffer, result.ptr);
+}
+
+static void appendInteger(std::string& out, int value)
+{
+    char buffer[16];
+    const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    assert(result.ec == std::errc());
+    out.append(buffer, result.ptr);
 }
 
 // The value stored after the corners: the area over 100. The two first cross terms are
@@ -53,21 +44,37 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
                            const std::vector<Attachment>& attachments)
 {
     std::string out;
-    appendFormat(out, "%i\r\n", static_cast<int>(triangles.size()));
+    // Room for grid coordinates of a few digits, so that most ships are written without the
+    // text being moved as it grows.
+    out.reserve(16 + triangles.size() * 96 + attachments.size() * 48);
+    appendInteger(out, static_cast<int>(triangles.size()));
+    out += "\r\n";
     for (const Triangle& t : triangles)
     {
         for (const Vec2& corner : t.corners)
         {
-            appendFormat(out, "%f %f ", corner.x, corner.y);
+            appendFixed(out, corner.x);
+            out += ' ';
+            appendFixed(out, corner.y);
+            out += ' ';
         }
-        appendFormat(out, "%f\r\n", storedArea(t));
+        appendFixed(out, storedArea(t));
+        out += "\r\n";
     }
-    appendFormat(out, "%i\r\n", static_cast<int>(attachments.size()));
+    appendInteger(out, static_cast<int>(attachments.size()));
+    out += "\r\n";
     for (const Attachment& a : attachments)
     {
+        appendFixed(out, a.x);
+        out += ' ';
+        appendFixed(out, a.y);
         // The key goes out as its unsigned code, so 0xA7 is written 167, never negative.
-        appendFormat(out, "%f %f %i %i %i %i\r\n", a.x, a.y, static_cast<int>(a.key), a.triangle,
-                     a.edge, a.modeFlag ? 1 : 0);
+        for (const int value : {static_cast<int>(a.key), a.triangle, a.edge, a.modeFlag ? 1 : 0})
+        {
+            out += ' ';
+            appendInteger(out, value);
+        }
+        out += "\r\n";
     }
     return out;
 }
