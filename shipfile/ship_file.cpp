@@ -1,46 +1,35 @@
 #include "shipfile/ship_file.h"
 
 #include "shipfile/status_line.h"
+#include "shipfile/text_reader.h"
+#include "shipfile/whole_file.h"
 
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdarg>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // ---------------------------------------------------------------------------------------------
 // Writer
 
-static void appendFormat(std::string& out, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-static void appendFormat(std::string& out, const char* format, ...)
+// Appends `value` in fixed notation with six decimals, the bytes "%f" gives: correctly rounded
+// with ties to even, "-0.000000" for negative zero, every digit of a large value.
+static void appendFixed(std::string& out, double value)
 {
-    char buffer[128];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    assert(length >= 0);
-    if (static_cast<size_t>(length) < sizeof buffer)
-    {
-        out.append(buffer, static_cast<size_t>(length));
-        return;
-    }
-    // "%f" of a very large double runs to hundreds of digits.
-    const size_t start = out.size();
-    out.resize(start + static_cast<size_t>(length) + 1);
-    va_start(args, format);
-    std::vsnprintf(&out[start], static_cast<size_t>(length) + 1, format, args);
-    va_end(args);
-    out.resize(start + static_cast<size_t>(length));
+    char buffer[320]; // the largest double has 309 digits before the point
+    const std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    assert(result.ec == std::errc());
+    out.append(buffer, result.ptr);
+}
+
+static void appendInteger(std::string& out, int value)
+{
+    char buffer[16];
+    const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    assert(result.ec == std::errc());
+    out.append(buffer, result.ptr);
 }
 
 // The value stored after the corners: the area over 100. The two first cross terms are
@@ -55,274 +44,43 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
                            const std::vector<Attachment>& attachments)
 {
     std::string out;
-    appendFormat(out, "%i\r\n", static_cast<int>(triangles.size()));
+    // Room for grid coordinates of a few digits, so that most ships are written without the
+    // text being moved as it grows.
+    out.reserve(16 + triangles.size() * 96 + attachments.size() * 48);
+    appendInteger(out, static_cast<int>(triangles.size()));
+    out += "\r\n";
     for (const Triangle& t : triangles)
     {
         for (const Vec2& corner : t.corners)
         {
-            appendFormat(out, "%f %f ", corner.x, corner.y);
+            appendFixed(out, corner.x);
+            out += ' ';
+            appendFixed(out, corner.y);
+            out += ' ';
         }
-        appendFormat(out, "%f\r\n", storedArea(t));
+        appendFixed(out, storedArea(t));
+        out += "\r\n";
     }
-    appendFormat(out, "%i\r\n", static_cast<int>(attachments.size()));
+    appendInteger(out, static_cast<int>(attachments.size()));
+    out += "\r\n";
     for (const Attachment& a : attachments)
     {
+        appendFixed(out, a.x);
+        out += ' ';
+        appendFixed(out, a.y);
         // The key goes out as its unsigned code, so 0xA7 is written 167, never negative.
-        appendFormat(out, "%f %f %i %i %i %i\r\n", a.x, a.y, static_cast<int>(a.key), a.triangle,
-                     a.edge, a.modeFlag ? 1 : 0);
+        for (const int value : {static_cast<int>(a.key), a.triangle, a.edge, a.modeFlag ? 1 : 0})
+        {
+            out += ' ';
+            appendInteger(out, value);
+        }
+        out += "\r\n";
     }
     return out;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Reader
-//
-// Values are read the way the "%i" and "%f" conversions of the C library's scanf read them
-// from a stream in the C locale, so hand-written files load as they always have: any white
-// space between values, a conversion stops where scanf's would and the next value starts
-// there. Unlike scanf, a value that cannot be held (an integer beyond int, a coordinate that
-// is not finite as a float) is an error, because it would otherwise become garbage in the ship.
-
-enum class ReadStatus
-{
-    ok,
-    end,        // only white space was left
-    notNumber,  // the text at this place is no number
-    outOfRange, // an integer beyond int
-    notFinite,  // nan or inf
-    tooLarge,   // a number beyond the largest float
-    negative,   // a count below zero
-};
-
-struct TextReader
-{
-    std::string_view text;
-    size_t pos = 0;
-    int line = 1;        // line of `pos`, counting line feeds
-    std::string scratch; // the characters of the number being read
-};
-
-static bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-static bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-static int hexDigitValue(char c)
-{
-    int value = -1;
-    if (isDigit(c))
-    {
-        value = c - '0';
-    }
-    else if (c >= 'a' && c <= 'f')
-    {
-        value = c - 'a' + 10;
-    }
-    else if (c >= 'A' && c <= 'F')
-    {
-        value = c - 'A' + 10;
-    }
-    return value;
-}
-
-static char lowerCase(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Skips white space; returns false when the text is used up.
-static bool skipSpace(TextReader& r)
-{
-    while (r.pos < r.text.size() && isSpace(r.text[r.pos]))
-    {
-        if (r.text[r.pos] == '\n')
-        {
-            r.line++;
-        }
-        r.pos++;
-    }
-    return r.pos < r.text.size();
-}
-
-static bool peekIs(const TextReader& r, char lower)
-{
-    return r.pos < r.text.size() && lowerCase(r.text[r.pos]) == lower;
-}
-
-// A "%i" integer: optional sign, then 0x and hexadecimal digits, 0 and octal digits, or
-// decimal digits. A lone "0x" reads as zero with the x consumed.
-static ReadStatus readInteger(TextReader& r, int& value)
-{
-    if (!skipSpace(r))
-    {
-        return ReadStatus::end;
-    }
-    const std::string_view t = r.text;
-    bool negative = false;
-    if (t[r.pos] == '+' || t[r.pos] == '-')
-    {
-        negative = t[r.pos] == '-';
-        r.pos++;
-    }
-    int base = 10;
-    bool gotDigit = false;
-    if (r.pos < t.size() && t[r.pos] == '0')
-    {
-        gotDigit = true;
-        r.pos++;
-        base = 8;
-        if (peekIs(r, 'x'))
-        {
-            base = 16;
-            r.pos++;
-        }
-    }
-    // Magnitudes beyond 2^31 are out of range whatever the sign; stop counting there.
-    const uint64_t limit = uint64_t{1} << 31;
-    uint64_t magnitude = 0;
-    while (r.pos < t.size())
-    {
-        const int digit = hexDigitValue(t[r.pos]);
-        if (digit < 0 || digit >= base)
-        {
-            break;
-        }
-        if (magnitude <= limit)
-        {
-            magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-        }
-        gotDigit = true;
-        r.pos++;
-    }
-    if (!gotDigit)
-    {
-        return ReadStatus::notNumber;
-    }
-    if (magnitude > (negative ? limit : limit - 1))
-    {
-        return ReadStatus::outOfRange;
-    }
-    const int64_t signedValue =
-        negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-    value = static_cast<int>(signedValue);
-    return ReadStatus::ok;
-}
-
-// Consumes `word` (lower case) if the text continues with it in any letter case.
-static bool consumeWord(TextReader& r, const char* word)
-{
-    const size_t length = std::strlen(word);
-    bool matches = r.pos + length <= r.text.size();
-    for (size_t i = 0; matches && i < length; ++i)
-    {
-        matches = lowerCase(r.text[r.pos + i]) == word[i];
-    }
-    if (matches)
-    {
-        r.pos += length;
-    }
-    return matches;
-}
-
-// A "%f" number read as single precision. The characters scanf would take are collected
-// first (digits, one point, an exponent with its sign; hexadecimal digits and a binary
-// exponent after 0x) and then converted, so "1e" reads as 1 with the e consumed and
-// "1.5.25" reads as 1.5 followed by .25.
-static ReadStatus readFloat(TextReader& r, float& value)
-{
-    if (!skipSpace(r))
-    {
-        return ReadStatus::end;
-    }
-    const std::string_view t = r.text;
-    std::string& buffer = r.scratch;
-    buffer.clear();
-    size_t signLength = 0;
-    if (t[r.pos] == '+' || t[r.pos] == '-')
-    {
-        buffer += t[r.pos];
-        signLength = 1;
-        r.pos++;
-    }
-    // nan and inf (or infinity) are numbers to scanf, but no place in a ship can hold them.
-    if (peekIs(r, 'n') || peekIs(r, 'i'))
-    {
-        const bool special = consumeWord(r, "nan") || consumeWord(r, "inf");
-        return special ? ReadStatus::notFinite : ReadStatus::notNumber;
-    }
-    bool hexadecimal = false;
-    bool gotDigit = false;
-    bool gotDot = false;
-    bool gotExponent = false;
-    char exponentChar = 'e';
-    if (r.pos < t.size() && t[r.pos] == '0')
-    {
-        buffer += '0';
-        r.pos++;
-        if (peekIs(r, 'x'))
-        {
-            buffer += 'x';
-            r.pos++;
-            hexadecimal = true;
-            exponentChar = 'p';
-        }
-        else
-        {
-            gotDigit = true;
-        }
-    }
-    while (r.pos < t.size())
-    {
-        const char c = t[r.pos];
-        if (isDigit(c) || (hexadecimal && !gotExponent && hexDigitValue(c) >= 0))
-        {
-            buffer += c;
-            gotDigit = true;
-        }
-        else if (gotExponent && buffer.back() == exponentChar && (c == '+' || c == '-'))
-        {
-            buffer += c;
-        }
-        else if (gotDigit && !gotExponent && lowerCase(c) == exponentChar)
-        {
-            buffer += exponentChar;
-            gotExponent = true;
-            gotDot = true;
-        }
-        else if (!gotDot && c == '.')
-        {
-            buffer += c;
-            gotDot = true;
-        }
-        else
-        {
-            break;
-        }
-        r.pos++;
-    }
-    if (buffer.size() == signLength || (hexadecimal && buffer.size() == 2 + signLength))
-    {
-        return ReadStatus::notNumber;
-    }
-    // The program never changes the locale, so strtof reads a point as the decimal mark.
-    char* end = nullptr;
-    const float converted = std::strtof(buffer.c_str(), &end);
-    if (end == buffer.c_str())
-    {
-        return ReadStatus::notNumber;
-    }
-    if (!std::isfinite(converted))
-    {
-        return ReadStatus::tooLarge;
-    }
-    value = converted;
-    return ReadStatus::ok;
-}
 
 static std::string recordName(const char* kind, int index, int count)
 {
@@ -380,8 +138,8 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     }
     // The shortest triangle record is seven one-digit numbers and their separators, so the
     // text bounds what a count can claim.
-    read.triangles.reserve(std::min<size_t>(static_cast<size_t>(triangleCount),
-                                            (text.size() - r.pos) / 14));
+    read.triangles.reserve(
+        std::min<size_t>(static_cast<size_t>(triangleCount), (text.size() - r.pos) / 14));
     for (int i = 0; i < triangleCount; ++i)
     {
         // Six coordinates, then the area, which is checked like any number and dropped. The
@@ -420,8 +178,8 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     {
         return failParse(status, true, r, "attachment count", error);
     }
-    read.attachments.reserve(std::min<size_t>(static_cast<size_t>(attachmentCount),
-                                              (text.size() - r.pos) / 12));
+    read.attachments.reserve(
+        std::min<size_t>(static_cast<size_t>(attachmentCount), (text.size() - r.pos) / 12));
     for (int j = 0; j < attachmentCount; ++j)
     {
         float position[2];
@@ -458,242 +216,6 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
         return false;
     }
     content = std::move(read);
-    error.clear();
-    return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Files
-
-static std::string systemError(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
-
-static const char* fileKind(mode_t mode)
-{
-    const char* kind = "not a regular file";
-    if (S_ISDIR(mode))
-    {
-        kind = "a folder, not a regular file";
-    }
-    else if (S_ISFIFO(mode))
-    {
-        kind = "a FIFO, not a regular file";
-    }
-    else if (S_ISCHR(mode) || S_ISBLK(mode))
-    {
-        kind = "a device, not a regular file";
-    }
-    else if (S_ISSOCK(mode))
-    {
-        kind = "a socket, not a regular file";
-    }
-    return kind;
-}
-
-// Reads a regular file whole. Anything else is refused before a byte is read: a FIFO would
-// block until some other program wrote to it, and a device such as /dev/zero never ends.
-// Opening without blocking lets a FIFO be looked at without waiting for a writer.
-static bool readWholeFile(const char* path, std::string& text, std::string& error)
-{
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-    {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat info;
-    const bool known = fstat(fd, &info) == 0;
-    if (!known || !S_ISREG(info.st_mode))
-    {
-        error = known ? fileKind(info.st_mode) : std::strerror(errno);
-        close(fd);
-        return false;
-    }
-    // The file's size at the open bounds the memory taken; one byte more shows a file that
-    // grew while it was read, which is not read on.
-    const size_t size = static_cast<size_t>(info.st_size);
-    text.assign(size + 1, '\0');
-    size_t got = 0;
-    bool ok = true;
-    while (ok && got < text.size())
-    {
-        const ssize_t n = read(fd, &text[got], text.size() - got);
-        if (n > 0)
-        {
-            got += static_cast<size_t>(n);
-        }
-        else if (n == 0)
-        {
-            break;
-        }
-        else if (errno != EINTR)
-        {
-            error = std::strerror(errno);
-            ok = false;
-        }
-    }
-    close(fd);
-    if (ok && got > size)
-    {
-        error = "the file grew while it was read";
-        ok = false;
-    }
-    text.resize(ok ? got : 0);
-    return ok;
-}
-
-static bool writeAll(int fd, const std::string& content)
-{
-    size_t written = 0;
-    while (written < content.size())
-    {
-        const ssize_t n = write(fd, content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (n <= 0)
-        {
-            if (n == 0)
-            {
-                errno = EIO;
-            }
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-static std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    std::string folder = ".";
-    if (slash == 0)
-    {
-        folder = "/";
-    }
-    else if (slash != std::string::npos)
-    {
-        folder = path.substr(0, slash);
-    }
-    return folder;
-}
-
-// The file a save must replace: a symbolic link is followed to its target (relative targets
-// from the link's folder), so the link stays and the file it names receives the ship. A target
-// that does not exist yet is created. Gives up, like the system does, after 40 links.
-static bool followLinks(const std::string& path, std::string& target, std::string& error)
-{
-    target = path;
-    for (int hops = 0; hops < 40; ++hops)
-    {
-        struct stat info;
-        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        {
-            return true;
-        }
-        std::string link(static_cast<size_t>(info.st_size) + 256, '\0');
-        const ssize_t n = readlink(target.c_str(), &link[0], link.size());
-        if (n < 0 || static_cast<size_t>(n) >= link.size())
-        {
-            error = systemError("reading the link " + target);
-            return false;
-        }
-        link.resize(static_cast<size_t>(n));
-        target = (link[0] == '/' || target.find('/') == std::string::npos)
-                     ? link
-                     : folderOf(target) + "/" + link;
-    }
-    errno = ELOOP;
-    error = systemError(path);
-    return false;
-}
-
-bool replaceFileContent(const std::string& linkPath, const std::string& content,
-                        std::string& error)
-{
-    std::string path;
-    if (!followLinks(linkPath, path, error))
-    {
-        return false;
-    }
-    // A new file gets the bits fopen would give it; an existing one keeps its own. A file
-    // the user may not write stays refused, as it was when the file was opened for writing.
-    // The umask can only be read by setting it; the editor runs on one thread.
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode_t mode = 0666 & ~mask;
-    struct stat existing;
-    const bool replacing = stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
-    if (replacing)
-    {
-        if (access(path.c_str(), W_OK) != 0)
-        {
-            error = systemError(path);
-            return false;
-        }
-        mode = existing.st_mode & 07777;
-    }
-
-    // The new content goes to a file beside the target and is renamed over it only once it
-    // is complete on disk, so a crash or a full disk never leaves a truncated ship file.
-    std::string tempPath = path + ".XXXXXX";
-    const int fd = mkstemp(&tempPath[0]);
-    if (fd < 0)
-    {
-        error = systemError("creating " + tempPath);
-        return false;
-    }
-    // An administrator saving a user's ship leaves it that user's. Others cannot give a file
-    // away, and their save makes the file theirs, as any rewrite by them would.
-    if (replacing && (existing.st_uid != geteuid() || existing.st_gid != getegid()))
-    {
-        const int ignored = fchown(fd, existing.st_uid, existing.st_gid);
-        (void)ignored;
-    }
-    std::string step = "setting the permissions of " + tempPath;
-    bool ok = fchmod(fd, mode) == 0;
-    if (ok)
-    {
-        step = "writing " + tempPath;
-        ok = writeAll(fd, content);
-    }
-    if (ok)
-    {
-        step = "flushing " + tempPath;
-        ok = fsync(fd) == 0;
-    }
-    int failure = errno;
-    if (close(fd) != 0 && ok)
-    {
-        step = "closing " + tempPath;
-        ok = false;
-        failure = errno;
-    }
-    if (ok)
-    {
-        step = "renaming " + tempPath + " to " + path;
-        ok = rename(tempPath.c_str(), path.c_str()) == 0;
-        failure = errno;
-    }
-    if (!ok)
-    {
-        unlink(tempPath.c_str());
-        error = step + ": " + std::strerror(failure);
-        return false;
-    }
-
-    // Makes the rename itself survive a power loss. The new file is already in place, so a
-    // folder that cannot be synced does not turn a finished save into a failure.
-    const int folder = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0)
-    {
-        fsync(folder);
-        close(folder);
-    }
     error.clear();
     return true;
 }

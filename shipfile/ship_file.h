@@ -25,10 +25,6 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
 // one-line reason in `error` (with the line number where a value fails).
 bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error);
 
-// Replaces the file at `path` by `content` so that the old file stays whole until the
-// new one is complete on disk. Returns false with a one-line reason on any failure.
-bool replaceFileContent(const std::string& path, const std::string& content, std::string& error);
-
 // Writes the global ship to SHIP_FILE_NAME and prints "SAVED!"; on failure prints one
 // line on stderr and leaves the old file as it was.
 void saveShip();

@@ -1,4 +1,5 @@
 #include "shipfile/ship_file.h"
+#include "shipfile/whole_file.h"
 #include "test_support.h"
 
 #include <algorithm>

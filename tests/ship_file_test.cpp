@@ -1,13 +1,21 @@
 #include "shipfile/ship_file.h"
+#include "shipfile/whole_file.h"
 #include "test_support.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
 #include <csignal>
+#include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -194,6 +202,135 @@ TEST_F(ShipFileTest, WritesTheStoredLayoutByteForByte)
               "0.000000\r\n0\r\n");
 }
 
+static void appendPrintf(std::string& out, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+static void appendPrintf(std::string& out, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(length) + 1);
+    va_start(args, format);
+    std::vsnprintf(&out[start], static_cast<size_t>(length) + 1, format, args);
+    va_end(args);
+    out.resize(start + static_cast<size_t>(length));
+}
+
+// The writer done with the C library's printf, the plain reference for the faster one.
+static std::string printfShipFile(const std::vector<Triangle>& triangles,
+                                  const std::vector<Attachment>& attachments)
+{
+    std::string out;
+    appendPrintf(out, "%i\r\n", static_cast<int>(triangles.size()));
+    for (const Triangle& t : triangles)
+    {
+        for (const Vec2& corner : t.corners)
+        {
+            appendPrintf(out, "%f %f ", corner.x, corner.y);
+        }
+        appendPrintf(out, "%f\r\n", (std::fabs(doubleSignedArea(t)) * 0.5) / 100.0);
+    }
+    appendPrintf(out, "%i\r\n", static_cast<int>(attachments.size()));
+    for (const Attachment& a : attachments)
+    {
+        appendPrintf(out, "%f %f %i %i %i %i\r\n", a.x, a.y, static_cast<int>(a.key), a.triangle,
+                     a.edge, a.modeFlag ? 1 : 0);
+    }
+    return out;
+}
+
+// Doubles of every kind "%f" must write exactly: any bit pattern (huge values with hundreds of
+// digits, subnormals, inf and nan), ties at the sixth decimal (odd multiples of 2^-7) and
+// their neighbours, values near half a millionth, grid and everyday values.
+static double testDouble(std::mt19937_64& rng)
+{
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const uint64_t bits = rng();
+    const double sign = (bits & 1) ? -1.0 : 1.0;
+    double value = 0.0;
+    switch (rng() % 8)
+    {
+        case 0:
+            std::memcpy(&value, &bits, sizeof value);
+            break;
+        case 1:
+        {
+            // An exact tie: an odd number of 128ths.
+            const double tie = std::ldexp(static_cast<double>((bits >> 12) | 1), -7) * sign;
+            const int step = static_cast<int>(rng() % 3) - 1;
+            value = step == 0 ? tie : std::nextafter(tie, step * INFINITY);
+            break;
+        }
+        case 2:
+            value =
+                sign * std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(rng() % 80));
+            break;
+        case 3:
+            value = sign * (static_cast<double>(rng() % 10000000) + 0.5) * 1e-6 *
+                    (1.0 + (unit(rng) - 0.5) * 1e-12);
+            break;
+        case 4:
+            value = sign * 5e-7 * (1.0 + (unit(rng) - 0.5) * 1e-9) *
+                    std::ldexp(1.0, -static_cast<int>(rng() % 3));
+            break;
+        case 5:
+            value = sign * std::pow(10.0, unit(rng) * 60.0 - 30.0);
+            break;
+        case 6:
+            value = sign * 3.125 * static_cast<double>(rng() % 1342178);
+            break;
+        default:
+        {
+            const double special[] = {0.0, DBL_MAX,  DBL_MIN, DBL_TRUE_MIN,       1e-6,  0.5e-6,
+                                      0.1, INFINITY, NAN,     9007199254740991.0, 4.5e15};
+            value = sign * special[rng() % (sizeof special / sizeof special[0])];
+            break;
+        }
+    }
+    return value;
+}
+
+// The writer gives the bytes of the printf one, checked on 1.35 million doubles.
+TEST_F(ShipFileTest, WritesWhatPrintfWrites)
+{
+    std::mt19937_64 rng(20240611);
+    for (int ship = 0; ship < 100; ++ship)
+    {
+        std::vector<Triangle> triangles(1500);
+        for (Triangle& t : triangles)
+        {
+            for (Vec2& corner : t.corners)
+            {
+                corner = {testDouble(rng), testDouble(rng)};
+            }
+        }
+        std::vector<Attachment> attachments(1500);
+        for (Attachment& a : attachments)
+        {
+            a = attachment(static_cast<unsigned char>(rng()), testDouble(rng), testDouble(rng),
+                           static_cast<int>(rng() % 4000) - 2000, static_cast<int>(rng()),
+                           rng() % 2);
+        }
+        attachments[0].triangle = INT_MIN;
+        attachments[0].edge = INT_MAX;
+        const std::string fast = formatShipFile(triangles, attachments);
+        const std::string reference = printfShipFile(triangles, attachments);
+        if (fast != reference)
+        {
+            const size_t at = static_cast<size_t>(
+                std::mismatch(fast.begin(), fast.end(), reference.begin(), reference.end()).first -
+                fast.begin());
+            const size_t line = reference.rfind('\n', at) + 1;
+            FAIL() << "ship " << ship << " differs at byte " << at << ":\n"
+                   << fast.substr(line, reference.find('\n', at) - line) << "\n"
+                   << reference.substr(line, reference.find('\n', at) - line);
+        }
+    }
+}
+
 TEST_F(ShipFileTest, SaveThenLoadKeepsTheShip)
 {
     ship.triangles = {triangle(0, 0, 25, 0, 0, 25), triangle(0, 0, 0, 25, 25, 0),
@@ -376,6 +513,17 @@ TEST_F(ShipFileTest, SplitsNumbersWhereTheLibraryScanfDoes)
     {
         texts.push_back(std::string("0 1 7 9 ") + i + " 0 0 1");
     }
+    // Values longer than the reader's first copy of them, some with the exponent where that
+    // copy ends, some with an exponent that has no digits.
+    const std::string zeros(70, '0');
+    const std::string cut(59, '0');
+    for (const std::string& f : {"0." + cut + "1e+5", "0x" + cut + "1p+3", "0." + zeros + "5E-x",
+                                 "0x" + zeros + "1p-", zeros + "1.5e", "-0x" + zeros + "."})
+    {
+        texts.push_back("0 1 " + f + " 7 9 0 0 1");
+    }
+    texts.push_back("0 1 7 9 " + zeros + "17 0 0 1");
+    texts.push_back("0 1 7 9 0x" + zeros + "x 0 0 1");
     for (const std::string& text : texts)
     {
         int counts[2] = {};
@@ -429,6 +577,8 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
         {"0\r\n2\r\n12.5 0 97 0 0 1\r\n", "line 4: file ends early (attachment 2 of 2)"},
         {"0\r\n1\r\n12.5 0 97 0 0", "line 3: file ends early (attachment 1 of 1)"},
         {"0\r\n1\r\n12.5 0 a 0 0 1\r\n", "line 3: expected an integer (attachment 1 of 1)"},
+        // A 0b prefix is no binary number: the 0 is the key, the b is not an integer.
+        {"0\r\n1\r\n12.5 0 0b1 0 0 1\r\n", "line 3: expected an integer (attachment 1 of 1)"},
         {"0\r\n1\r\n12.5 - 97 0 0 1\r\n", "line 3: expected a number (attachment 1 of 1)"},
         {std::string("1\r\n0 0 25\0 0 0 25 3\r\n0\r\n", 23),
          "line 2: expected a number (triangle 1 of 1)"},
@@ -459,8 +609,7 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
         {"-3\n1\n1 2 97 5 1 0\n", "line 1: negative count (triangle count)"},
         {"0\r\n-2147483648\r\n", "line 2: negative count (attachment count)"},
         {"2\r\n" + tri + tri + "-50\r\n" + tri, "line 4: negative count (attachment count)"},
-        {"0\r\n1\r\n12.5 0 97 0 0 1\r\n12.5 0 98 0 0 1\r\n",
-         "line 4: text after the last record"},
+        {"0\r\n1\r\n12.5 0 97 0 0 1\r\n12.5 0 98 0 0 1\r\n", "line 4: text after the last record"},
         {"0\r\n0\r\n\x01", "line 3: text after the last record"},
     };
     for (const auto& d : damaged)
