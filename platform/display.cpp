@@ -28,7 +28,17 @@ bool holdDisplay(int argc, char** argv, std::string& reason)
                  "headless with xvfb-run)";
         return false;
     }
-    heldDisplay = XOpenDisplay(name);
+    // A server resetting because its last client just left refuses connections for a
+    // moment; a few tries over about a second tell that from a server that is not there.
+    for (int wait = 50; heldDisplay == nullptr; wait *= 2)
+    {
+        heldDisplay = XOpenDisplay(name);
+        if (heldDisplay != nullptr || wait > 400)
+        {
+            break;
+        }
+        usleep(static_cast<useconds_t>(wait) * 1000);
+    }
     if (heldDisplay == nullptr)
     {
         reason = std::string("cannot open X display '") + shown +
