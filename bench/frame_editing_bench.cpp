@@ -5,7 +5,6 @@
 #include <GL/freeglut.h>
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 
 namespace
@@ -64,8 +63,8 @@ static void BM_FrameEditing(benchmark::State& state)
         onDisplay();
         glFinish();
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FrameEditing)
     ->Args({100000, 10000})

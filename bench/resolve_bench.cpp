@@ -3,7 +3,6 @@
 #include "render/resolve_grid.h"
 
 #include <benchmark/benchmark.h>
-
 #include <vector>
 
 // Ship sizes as (triangles, attachments).
@@ -89,6 +88,7 @@ static void BM_BindSteady(benchmark::State& state)
 {
     Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     addOutlier(s, state.range(2) != 0);
+    bindAttachments(s);
     for (auto _ : state)
     {
         bindAttachments(s);

@@ -1,9 +1,12 @@
 #include "render/resolve.h"
 #include "render/resolve_grid.h"
+#include "test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
-
 #include <random>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -22,75 +25,78 @@ Vec2 mid(const Triangle& t, int k)
     return midpoint(t.corners[k], t.corners[(k + 1) % 3]);
 }
 
+int pick(std::mt19937& rng, int low, int high)
+{
+    return std::uniform_int_distribution<int>(low, high)(rng);
+}
+
+// A triangle on the grid, often grown from an edge of an earlier one so that they share it.
+Triangle randomTriangle(std::mt19937& rng, const std::vector<Triangle>& triangles, double spread)
+{
+    const int cells = static_cast<int>(spread / 3.125);
+    Triangle t;
+    if (!triangles.empty() && pick(rng, 0, 99) < 60)
+    {
+        const Triangle& from = triangles[pick(rng, 0, static_cast<int>(triangles.size()) - 1)];
+        const int k = pick(rng, 0, 2);
+        t.corners[0] = from.corners[(k + 1) % 3];
+        t.corners[1] = from.corners[k];
+        t.corners[2] = Vec2{t.corners[0].x + 3.125 * pick(rng, -8, 8),
+                            t.corners[0].y + 3.125 * pick(rng, -8, 8)};
+    }
+    else
+    {
+        const Vec2 a{3.125 * pick(rng, -cells, cells), 3.125 * pick(rng, -cells, cells)};
+        t.corners[0] = a;
+        t.corners[1] = Vec2{a.x + 3.125 * pick(rng, -8, 8), a.y + 3.125 * pick(rng, -8, 8)};
+        t.corners[2] = Vec2{a.x + 3.125 * pick(rng, -8, 8), a.y + 3.125 * pick(rng, -8, 8)};
+    }
+    return t;
+}
+
+// A position where bindings are decided by ties: on a midpoint, halfway between two, at
+// exactly the binding range from one, on a fine lattice around one, or anywhere.
+Vec2 randomPlace(std::mt19937& rng, const std::vector<Triangle>& triangles, double spread)
+{
+    const Vec2 atRange[] = {{10, 30}, {-30, 10}, {26, -18}, {-18, -26}, {0, 31.5}, {31.625, 0}};
+    std::uniform_real_distribution<double> anywhere(-spread - 50, spread + 50);
+    const int last = static_cast<int>(triangles.size()) - 1;
+    const int way = triangles.empty() ? 4 : pick(rng, 0, 4);
+    const Vec2 m = way == 4 ? Vec2{} : mid(triangles[pick(rng, 0, last)], pick(rng, 0, 2));
+    switch (way)
+    {
+        case 0:
+            return m;
+        case 1:
+            return midpoint(m, mid(triangles[pick(rng, 0, last)], pick(rng, 0, 2)));
+        case 2:
+        {
+            const Vec2 o = atRange[pick(rng, 0, 5)];
+            return Vec2{m.x + o.x, m.y + o.y};
+        }
+        case 3:
+            return Vec2{m.x + 0.78125 * pick(rng, -8, 8), m.y + 0.78125 * pick(rng, -8, 8)};
+        default:
+            return Vec2{anywhere(rng), anywhere(rng)};
+    }
+}
+
 RandomShip makeShip(unsigned seed, int triangleCount, int attachmentCount, double spread)
 {
     std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> gridStep(-static_cast<int>(spread / 3.125),
-                                                static_cast<int>(spread / 3.125));
-    std::uniform_int_distribution<int> smallStep(-8, 8);
-    std::uniform_int_distribution<int> percent(0, 99);
     RandomShip s;
     for (int i = 0; i < triangleCount; i++)
     {
-        Triangle t;
-        if (i > 0 && percent(rng) < 60)
-        {
-            const Triangle& from = s.triangles[std::uniform_int_distribution<int>(0, i - 1)(rng)];
-            const int k = std::uniform_int_distribution<int>(0, 2)(rng);
-            t.corners[0] = from.corners[(k + 1) % 3];
-            t.corners[1] = from.corners[k];
-            t.corners[2] = Vec2{t.corners[0].x + 3.125 * smallStep(rng),
-                                t.corners[0].y + 3.125 * smallStep(rng)};
-        }
-        else
-        {
-            const Vec2 a{3.125 * gridStep(rng), 3.125 * gridStep(rng)};
-            t.corners[0] = a;
-            t.corners[1] = Vec2{a.x + 3.125 * smallStep(rng), a.y + 3.125 * smallStep(rng)};
-            t.corners[2] = Vec2{a.x + 3.125 * smallStep(rng), a.y + 3.125 * smallStep(rng)};
-        }
-        s.triangles.push_back(t);
+        s.triangles.push_back(randomTriangle(rng, s.triangles, spread));
     }
-    const Vec2 atRange[] = {{10, 30}, {-30, 10}, {26, -18}, {-18, -26}, {0, 31.5}, {31.625, 0}};
-    std::uniform_real_distribution<double> anywhere(-spread - 50, spread + 50);
     for (int j = 0; j < attachmentCount; j++)
     {
         Attachment a;
         a.triangle = 12345; // overwritten by both searches
         a.edge = -7;
-        const Triangle& t = s.triangles[std::uniform_int_distribution<int>(0, triangleCount - 1)(rng)];
-        const Vec2 m = mid(t, std::uniform_int_distribution<int>(0, 2)(rng));
-        switch (percent(rng) % 5)
-        {
-            case 0:
-                a.x = m.x;
-                a.y = m.y;
-                break;
-            case 1:
-            {
-                const Triangle& u = s.triangles[std::uniform_int_distribution<int>(0, triangleCount - 1)(rng)];
-                const Vec2 n = mid(u, std::uniform_int_distribution<int>(0, 2)(rng));
-                const Vec2 between = midpoint(m, n);
-                a.x = between.x;
-                a.y = between.y;
-                break;
-            }
-            case 2:
-            {
-                const Vec2 o = atRange[std::uniform_int_distribution<int>(0, 5)(rng)];
-                a.x = m.x + o.x;
-                a.y = m.y + o.y;
-                break;
-            }
-            case 3:
-                a.x = m.x + 0.78125 * smallStep(rng);
-                a.y = m.y + 0.78125 * smallStep(rng);
-                break;
-            default:
-                a.x = anywhere(rng);
-                a.y = anywhere(rng);
-                break;
-        }
+        const Vec2 p = randomPlace(rng, s.triangles, spread);
+        a.x = p.x;
+        a.y = p.y;
         s.attachments.push_back(a);
     }
     return s;
@@ -171,8 +177,8 @@ TEST(ResolveGrid, EdgeCasesMatchOneByOne)
     s.attachments[0].y = 1.0;
     EXPECT_EQ(expectSameBindings(s, grid, "shared"), 0);
 
-    // Far-flung triangles make big cells, and huge coordinates fall back to the one-by-one
-    // search; both still agree.
+    // Far-flung triangles, one within the cells' reach and one beyond it, leave the rest
+    // of the ship in small cells; both still agree.
     t.corners[0] = Vec2{1.0e9, -1.0e9};
     t.corners[1] = Vec2{1.0e9 + 10, -1.0e9};
     t.corners[2] = Vec2{1.0e9, -1.0e9 + 10};
@@ -185,4 +191,15 @@ TEST(ResolveGrid, EdgeCasesMatchOneByOne)
     t.corners[0].x = 3.0e38;
     s.triangles.push_back(t);
     EXPECT_EQ(expectSameBindings(s, grid, "huge"), 1);
+
+    // Midpoints 4 units either side of 2^32, where the cells end and the far list begins:
+    // tied from halfway, the far one from nearer to it.
+    const double edge = 4294967296.0;
+    s.triangles.push_back(tri({edge - 8, 0}, {edge, 0}, {edge - 4, 200}));
+    s.triangles.push_back(tri({edge, 0}, {edge + 8, 0}, {edge + 4, 200}));
+    s.attachments.assign(3, Attachment{});
+    s.attachments[0].x = edge;
+    s.attachments[1].x = edge + 1;
+    s.attachments[2].x = edge - 30;
+    EXPECT_EQ(expectSameBindings(s, grid, "straddling"), 2);
 }
