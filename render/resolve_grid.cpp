@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace
@@ -34,6 +35,10 @@ constexpr int64_t CELL_BIAS = int64_t{1} << 31;
 constexpr double REACH = 32.0;
 static_assert(REACH * REACH > ATTACH_RANGE_SQ, "REACH must lie beyond the binding range");
 
+// The snapshot is compared bytewise, so a triangle must be six doubles and nothing else.
+static_assert(sizeof(Triangle) == 6 * sizeof(double), "Triangle has padding");
+// Triangles compared with one memcmp before looking at them one by one.
+constexpr std::size_t COMPARE_BLOCK = 256;
 // From this many searches on, in a grid too large for the processor's caches, searches
 // are sorted by where they start.
 constexpr std::size_t SORTED_SEARCHES = 1024;
@@ -127,6 +132,13 @@ uint32_t blockFor(BindingGrid& g, uint32_t bx, uint32_t by)
 uint32_t cellInBlock(uint32_t cx, uint32_t cy)
 {
     return ((cy & CELL_IN_BLOCK) << BLOCK_SHIFT) | (cx & CELL_IN_BLOCK);
+}
+
+// The head of cell (cx, cy), adding its block when needed.
+uint32_t& cellHead(BindingGrid& g, uint32_t cx, uint32_t cy)
+{
+    const uint32_t b = blockFor(g, cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT);
+    return g.blocks[b].head[cellInBlock(cx, cy)];
 }
 
 uint32_t edgeId(std::size_t triangle, int edge)
@@ -270,6 +282,68 @@ void buildGrid(BindingGrid& g, const std::vector<Triangle>& triangles)
     releaseSpare(g.far);
 }
 
+void insertMidpoint(BindingGrid& g, Vec2 m, uint32_t id)
+{
+    if (!isFinite(m))
+    {
+        return;
+    }
+    if (!isNear(m.x, m.y))
+    {
+        g.far.push_back(Entry{m.x, m.y, id, NO_ENTRY});
+        return;
+    }
+    uint32_t e = g.freeEntry;
+    if (e != NO_ENTRY)
+    {
+        g.freeEntry = g.entries[e].next;
+    }
+    else
+    {
+        e = static_cast<uint32_t>(g.entries.size());
+        g.entries.push_back(Entry{});
+    }
+    uint32_t& head =
+        cellHead(g, cellCoordinate(m.x, g.inverseCellSize), cellCoordinate(m.y, g.inverseCellSize));
+    g.entries[e] = Entry{m.x, m.y, id, head};
+    head = e;
+}
+
+// Takes out the entry that insertMidpoint or buildGrid filed for edge `id` at `m`; `m`
+// must be the very midpoint filed then, so that it leads to the same cell.
+void removeMidpoint(BindingGrid& g, Vec2 m, uint32_t id)
+{
+    if (!isFinite(m))
+    {
+        return;
+    }
+    if (!isNear(m.x, m.y))
+    {
+        for (Entry& f : g.far)
+        {
+            if (f.edgeId == id)
+            {
+                f = g.far.back();
+                g.far.pop_back();
+                return;
+            }
+        }
+        assert(false && "far midpoint not filed");
+        return;
+    }
+    uint32_t* link = &cellHead(g, cellCoordinate(m.x, g.inverseCellSize),
+                               cellCoordinate(m.y, g.inverseCellSize));
+    while (*link != NO_ENTRY && g.entries[*link].edgeId != id)
+    {
+        link = &g.entries[*link].next;
+    }
+    assert(*link != NO_ENTRY);
+    const uint32_t e = *link;
+    *link = g.entries[e].next;
+    g.entries[e].next = g.freeEntry;
+    g.freeEntry = e;
+}
+
 // The smallest distance so far, how many midpoints have it, and the edge of the first.
 struct Nearest
 {
@@ -408,6 +482,137 @@ void resolveListed(const BindingGrid& g, std::vector<Attachment>& attachments,
     }
 }
 
+// Indices of the triangles in `before`'s range that differ in any bit from `now`; false as
+// soon as there are more than `limit`.
+bool findChanged(const std::vector<Triangle>& now, const std::vector<Triangle>& before,
+                 std::size_t limit, std::vector<uint32_t>& changed)
+{
+    changed.clear();
+    for (std::size_t start = 0; start < before.size(); start += COMPARE_BLOCK)
+    {
+        const std::size_t count = std::min(COMPARE_BLOCK, before.size() - start);
+        if (std::memcmp(&now[start], &before[start], count * sizeof(Triangle)) == 0)
+        {
+            continue;
+        }
+        for (std::size_t i = start; i < start + count; i++)
+        {
+            if (std::memcmp(&now[i], &before[i], sizeof(Triangle)) != 0)
+            {
+                changed.push_back(static_cast<uint32_t>(i));
+                if (changed.size() > limit)
+                {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// A midpoint that can bind, kept for finding the attachments whose binding it may change.
+void noteMoved(BindingState& state, Vec2 m)
+{
+    if (isFinite(m))
+    {
+        state.moved.push_back(m);
+    }
+}
+
+// Brings the grid and the snapshot from `state.triangles` to `triangles` edge by edge,
+// noting in `state.moved` every midpoint that came or went. False when that is not worth
+// it and the grid must be built anew.
+bool updateGrid(BindingState& state, const std::vector<Triangle>& triangles)
+{
+    const std::size_t before = state.triangles.size();
+    const std::size_t now = triangles.size();
+    // Past these the grid is built anew: many changed edges cost more one by one, and
+    // a ship that grew a lot or spread over many new cells may want another cell size.
+    const std::size_t limit = now / 16 + 64;
+    if (now < before || now - before > limit || now > 2 * state.builtTriangles + 1024 ||
+        state.grid.blocks.size() > 2 * state.grid.builtBlocks + 256)
+    {
+        return false;
+    }
+    if (!findChanged(triangles, state.triangles, limit - (now - before), state.changed))
+    {
+        return false;
+    }
+    BindingGrid& g = state.grid;
+    for (const uint32_t i : state.changed)
+    {
+        for (int k = 0; k < 3; k++)
+        {
+            // An edge whose midpoint kept every bit is the same entry as before.
+            const Vec2 was = edgeMidpoint(state.triangles[i], k);
+            const Vec2 is = edgeMidpoint(triangles[i], k);
+            if (std::memcmp(&was, &is, sizeof(Vec2)) == 0)
+            {
+                continue;
+            }
+            removeMidpoint(g, was, edgeId(i, k));
+            insertMidpoint(g, is, edgeId(i, k));
+            noteMoved(state, was);
+            noteMoved(state, is);
+        }
+        state.triangles[i] = triangles[i];
+    }
+    assert(now <= NO_ENTRY / 3);
+    for (std::size_t i = before; i < now; i++)
+    {
+        state.triangles.push_back(triangles[i]);
+        for (int k = 0; k < 3; k++)
+        {
+            const Vec2 m = edgeMidpoint(triangles[i], k);
+            insertMidpoint(g, m, edgeId(i, k));
+            noteMoved(state, m);
+        }
+    }
+    return true;
+}
+
+// Moved midpoints compared one by one with each attachment up to this many; past it, every
+// attachment near their bounding box is searched again.
+constexpr std::size_t MAX_MOVED_CHECKED = 96;
+
+struct Box
+{
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+};
+
+// Whether a midpoint that came or went may have been in range of `a`, and so change its
+// binding. The box test keeps the rounding on its side: when minX - a.x rounds to REACH or
+// more, every m.x - a.x with m.x >= minX does too, and its square exceeds the range.
+bool mayChange(const Attachment& a, const std::vector<Vec2>& moved, const Box& box)
+{
+    if (box.minX - a.x >= REACH || box.maxX - a.x <= -REACH || box.minY - a.y >= REACH ||
+        box.maxY - a.y <= -REACH)
+    {
+        return false;
+    }
+    if (moved.size() > MAX_MOVED_CHECKED)
+    {
+        return true;
+    }
+    for (const Vec2& m : moved)
+    {
+        // The very arithmetic of the search: a midpoint at or beyond the range (or at a
+        // NaN distance) never takes part in it.
+        const double dx = m.x - a.x;
+        const double dy = m.y - a.y;
+        if (dx * dx + dy * dy < ATTACH_RANGE_SQ)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool samePosition(const Attachment& a, const BindingState::Bound& b)
+{
+    return std::memcmp(&a.x, &b.x, sizeof(double)) == 0 &&
+           std::memcmp(&a.y, &b.y, sizeof(double)) == 0;
+}
 } // namespace
 
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
@@ -422,8 +627,75 @@ void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangle
     resolveListed(grid, attachments, all);
 }
 
+void bindShip(BindingState& state, const std::vector<Triangle>& triangles,
+              std::vector<Attachment>& attachments)
+{
+    assert(attachments.size() <= NO_ENTRY);
+    state.moved.clear();
+    const bool rebuilt = !updateGrid(state, triangles);
+    if (rebuilt)
+    {
+        state.triangles = triangles;
+        releaseSpare(state.triangles);
+        buildGrid(state.grid, triangles);
+        state.builtTriangles = triangles.size();
+        state.moved.clear();
+    }
+    Box box;
+    for (const Vec2& m : state.moved)
+    {
+        box.minX = std::min(box.minX, m.x);
+        box.minY = std::min(box.minY, m.y);
+        box.maxX = std::max(box.maxX, m.x);
+        box.maxY = std::max(box.maxY, m.y);
+    }
+
+    // The binding is a function of the triangles and the attachment's position alone, so
+    // an attachment that kept its place away from every changed edge gets back what it had.
+    const std::size_t known = rebuilt ? 0 : std::min(state.attachments.size(), attachments.size());
+    state.attachments.resize(attachments.size());
+    state.searched.clear();
+    for (std::size_t j = 0; j < attachments.size(); j++)
+    {
+        Attachment& a = attachments[j];
+        const BindingState::Bound& b = state.attachments[j];
+        if (j >= known || !samePosition(a, b) ||
+            (!state.moved.empty() && mayChange(a, state.moved, box)))
+        {
+            state.searched.push_back(static_cast<uint32_t>(j));
+        }
+        else
+        {
+            a.triangle = b.triangle;
+            a.edge = b.edge;
+        }
+    }
+    resolveListed(state.grid, attachments, state.searched);
+    for (const uint32_t j : state.searched)
+    {
+        const Attachment& a = attachments[j];
+        state.attachments[j] = BindingState::Bound{a.x, a.y, a.triangle, a.edge};
+    }
+    releaseSpare(state.attachments);
+    releaseSpare(state.changed);
+    releaseSpare(state.moved);
+    releaseSpare(state.searched);
+}
+
+std::size_t bindingStorageBytes(const BindingState& state)
+{
+    const BindingGrid& g = state.grid;
+    return g.slots.capacity() * sizeof(BindingGrid::Slot) +
+           g.blocks.capacity() * sizeof(BindingGrid::Block) +
+           (g.entries.capacity() + g.far.capacity()) * sizeof(BindingGrid::Entry) +
+           state.triangles.capacity() * sizeof(Triangle) +
+           state.attachments.capacity() * sizeof(BindingState::Bound) +
+           (state.changed.capacity() + state.searched.capacity()) * sizeof(uint32_t) +
+           state.moved.capacity() * sizeof(Vec2);
+}
+
 void bindAttachments(Ship& s)
 {
-    static BindingGrid grid;
-    resolveAttachments(grid, s.triangles, s.attachments);
+    static BindingState state;
+    bindShip(state, s.triangles, s.attachments);
 }

@@ -43,6 +43,25 @@ struct BindingGrid
     std::vector<Entry> far;         // midpoints beyond the cells' reach, in no order
 };
 
+// What the last frame's binding saw and wrote, so that the next frame redoes only what the
+// edits since then can have changed.
+struct BindingState
+{
+    struct Bound
+    {
+        double x, y;      // the attachment's position when it was last bound
+        int32_t triangle; // the fields it was given then
+        int32_t edge;
+    };
+    BindingGrid grid;                // the midpoints of `triangles`
+    std::vector<Triangle> triangles; // the ship's triangles at the last bind
+    std::size_t builtTriangles = 0;  // triangle count at the last full build of the grid
+    std::vector<Bound> attachments;  // one per attachment at the last bind, in order
+    std::vector<uint32_t> changed;   // scratch: triangles that differ from the last bind
+    std::vector<Vec2> moved;         // scratch: old and new midpoints of changed edges
+    std::vector<uint32_t> searched;  // scratch: attachments to search for again
+};
+
 // Binds every attachment to its nearest untied edge midpoint within range, writing
 // `triangle` and `edge` of each. Gives exactly what resolveAttachment gives for each
 // attachment, but looks only at the midpoints in the cells around the attachment, so
@@ -50,5 +69,16 @@ struct BindingGrid
 void resolveAttachments(BindingGrid& grid, const std::vector<Triangle>& triangles,
                         std::vector<Attachment>& attachments);
 
-// The frame's binding step: binds every attachment of `s` anew, keeping the grid's storage.
+// Leaves every attachment's `triangle` and `edge` as resolveAttachments would, working from
+// what `state` kept of the previous call: unchanged attachments get their previous fields
+// back (a load may have cleared them), and only attachments that moved, are new, or lie in
+// range of a changed edge are searched again. Many changed triangles, fewer triangles than
+// before, or much growth rebuild the grid.
+void bindShip(BindingState& state, const std::vector<Triangle>& triangles,
+              std::vector<Attachment>& attachments);
+
+// Bytes of storage that `state` holds, spare capacity included.
+std::size_t bindingStorageBytes(const BindingState& state);
+
+// The frame's binding step for `s`, with the state kept from the previous frame.
 void bindAttachments(Ship& s);

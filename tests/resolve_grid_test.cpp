@@ -1,5 +1,6 @@
 #include "render/resolve.h"
 #include "render/resolve_grid.h"
+#include "shipfile/ship_file.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -202,4 +203,191 @@ TEST(ResolveGrid, EdgeCasesMatchOneByOne)
     s.attachments[1].x = edge + 1;
     s.attachments[2].x = edge - 30;
     EXPECT_EQ(expectSameBindings(s, grid, "straddling"), 2);
+}
+
+namespace
+{
+// One edit of the global ship of the kinds the editor makes between frames, plus loads
+// (of the same ship, which clears the fields, or of another) and far-flung triangles.
+void randomEdit(std::mt19937& rng, double spread)
+{
+    Ship& s = ship;
+    const int lastTriangle = static_cast<int>(s.triangles.size()) - 1;
+    const int lastAttachment = static_cast<int>(s.attachments.size()) - 1;
+    std::string error;
+    switch (pick(rng, 0, 11))
+    {
+        case 0:
+        case 1:
+        case 2:
+            // Every corner on one grid point moves, and sometimes a triangle is re-wound.
+            if (lastTriangle >= 0)
+            {
+                Triangle& t = s.triangles[pick(rng, 0, lastTriangle)];
+                const Vec2 from = t.corners[pick(rng, 0, 2)];
+                const Vec2 to{from.x + 3.125 * pick(rng, -3, 3), from.y + 3.125 * pick(rng, -3, 3)};
+                for (Triangle& u : s.triangles)
+                {
+                    for (Vec2& c : u.corners)
+                    {
+                        c = c.x == from.x && c.y == from.y ? to : c;
+                    }
+                }
+                if (pick(rng, 0, 3) == 0)
+                {
+                    std::swap(t.corners[1], t.corners[2]);
+                }
+            }
+            break;
+        case 3:
+            s.triangles.push_back(randomTriangle(rng, s.triangles, spread));
+            break;
+        case 4:
+        {
+            Attachment a;
+            const Vec2 p = randomPlace(rng, s.triangles, spread);
+            a.x = p.x;
+            a.y = p.y;
+            s.attachments.push_back(a);
+            break;
+        }
+        case 5:
+        case 6:
+            if (lastAttachment >= 0)
+            {
+                Attachment& a = s.attachments[pick(rng, 0, lastAttachment)];
+                const Vec2 p = randomPlace(rng, s.triangles, spread);
+                a.x = p.x;
+                a.y = p.y;
+            }
+            break;
+        case 7:
+            // The same ship loaded back: positions as before, fields cleared.
+            if (pick(rng, 0, 1) == 0)
+            {
+                ASSERT_TRUE(loadShipFromText(formatShipFile(s.triangles, s.attachments), error))
+                    << error;
+            }
+            for (Attachment& a : s.attachments)
+            {
+                a.triangle = NO_EDGE;
+                a.edge = NO_EDGE;
+            }
+            break;
+        case 8:
+            if (lastTriangle >= 0 && pick(rng, 0, 1) == 0)
+            {
+                s.triangles.erase(s.triangles.begin() + pick(rng, 0, lastTriangle));
+            }
+            else if (lastAttachment >= 0)
+            {
+                s.attachments.erase(s.attachments.begin() + pick(rng, 0, lastAttachment));
+            }
+            break;
+        case 9:
+        {
+            // A run of triangles shifted by one grid step: many changed edges at once.
+            const int first = pick(rng, 0, std::max(lastTriangle, 0));
+            const int end = std::min(lastTriangle + 1, first + pick(rng, 1, 60));
+            for (int i = first; i < end; i++)
+            {
+                for (Vec2& c : s.triangles[static_cast<std::size_t>(i)].corners)
+                {
+                    c.x += 3.125;
+                }
+            }
+            break;
+        }
+        case 10:
+        {
+            // A triangle far out (inside and beyond 2^32), with an attachment by it.
+            const double x = pick(rng, 0, 1) == 0 ? 2.0e9 : 6.0e9;
+            s.triangles.push_back(tri({x, -x}, {x + 12.5, -x}, {x, 12.5 - x}));
+            Attachment a;
+            a.x = x + 6.25 + pick(rng, -4, 4);
+            a.y = -x + pick(rng, -4, 4);
+            s.attachments.push_back(a);
+            break;
+        }
+        default:
+        {
+            const RandomShip other = makeShip(rng(), pick(rng, 1, 120), pick(rng, 0, 60), spread);
+            ASSERT_TRUE(loadShipFromText(formatShipFile(other.triangles, other.attachments), error))
+                << error;
+            break;
+        }
+    }
+}
+} // namespace
+
+// Frames of random edits, each ending in the frame's binding step: after every frame, each
+// attachment holds what the one-by-one search gives for the ship as it is at that frame.
+TEST(ResolveGrid, FrameBindingFollowsEveryEdit)
+{
+    BindingState state; // one for the whole run, as the editor keeps one across loads
+    int rebound = 0;    // attachments whose binding changed though they stayed in place
+    int bound = 0, checked = 0;
+    for (unsigned seed = 1; seed <= 150 && !HasFailure(); seed++)
+    {
+        std::mt19937 rng(seed);
+        const double spread = seed % 2 == 0 ? 60.0 : 300.0;
+        const int triangles = seed % 10 == 0 ? 1500 : 1 + static_cast<int>(seed % 50) * 4;
+        const RandomShip start = makeShip(seed, triangles, 40, spread);
+        std::string error;
+        ASSERT_TRUE(loadShipFromText(formatShipFile(start.triangles, start.attachments), error));
+        std::vector<Attachment> last;
+        for (int frame = 0; frame < 40 && !HasFailure(); frame++)
+        {
+            for (int edits = pick(rng, 0, 3); edits > 0; edits--)
+            {
+                randomEdit(rng, spread);
+            }
+            bindShip(state, ship.triangles, ship.attachments);
+            for (std::size_t j = 0; j < ship.attachments.size(); j++)
+            {
+                const Attachment& a = ship.attachments[j];
+                Attachment naive = a;
+                resolveAttachment(ship.triangles, naive);
+                EXPECT_EQ(a.triangle, naive.triangle) << "seed " << seed << " frame " << frame;
+                EXPECT_EQ(a.edge, naive.edge) << "seed " << seed << " frame " << frame;
+                bound += naive.triangle != NO_EDGE ? 1 : 0;
+                checked++;
+                if (j < last.size() && last[j].x == a.x && last[j].y == a.y &&
+                    (last[j].triangle != a.triangle || last[j].edge != a.edge))
+                {
+                    rebound++;
+                }
+            }
+            last = ship.attachments;
+        }
+    }
+    ship = Ship{};
+    // The edits must move bindings of attachments that stayed put, and bind some but not
+    // all, or the comparison proves little.
+    EXPECT_GT(rebound, 500);
+    EXPECT_GT(bound, checked / 10);
+    EXPECT_LT(bound, checked * 9 / 10);
+}
+
+// The binding's storage follows the ship: bounded per triangle for a large one, and given
+// back when a tiny ship replaces it.
+TEST(ResolveGrid, StorageFollowsTheShip)
+{
+    BindingState state;
+    RandomShip big = makeShip(7, 60000, 3000, 2000);
+    bindShip(state, big.triangles, big.attachments);
+    const std::size_t bigBytes = bindingStorageBytes(state);
+    EXPECT_GE(bigBytes, 60000 * sizeof(Triangle)); // the snapshot of the triangles alone
+    EXPECT_LT(bigBytes, 60000 * 250);
+
+    RandomShip tiny = makeShip(8, 4, 3, 60);
+    bindShip(state, tiny.triangles, tiny.attachments);
+    EXPECT_LT(bindingStorageBytes(state), 4096u);
+    for (const Attachment& a : tiny.attachments)
+    {
+        Attachment naive = a;
+        resolveAttachment(tiny.triangles, naive);
+        EXPECT_EQ(a.triangle, naive.triangle);
+        EXPECT_EQ(a.edge, naive.edge);
+    }
 }
