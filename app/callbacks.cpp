@@ -23,6 +23,8 @@ int createEditorWindow(int* argc, char** argv)
 void onDisplay()
 {
     Ship& s = ship;
+    // Binding belongs to the frame, so a save between frames writes what the last frame
+    // found; it redoes only what the edits since that frame can have changed.
     bindAttachments(s);
     drawScene(s);
     // The frame asks for the next one at once; yielding lets the rest of the system run.

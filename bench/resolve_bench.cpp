@@ -3,6 +3,7 @@
 #include "render/resolve_grid.h"
 
 #include <benchmark/benchmark.h>
+#include <vector>
 
 // Ship sizes as (triangles, attachments).
 static void shipSizes(benchmark::internal::Benchmark* b)
@@ -33,21 +34,113 @@ static void BM_ResolveNaive(benchmark::State& state)
 }
 BENCHMARK(BM_ResolveNaive)->Apply(shipSizes);
 
-// One frame's binding as the editor does it: the grid of edge midpoints, rebuilt per frame.
+// Adds one small triangle at x = 2e9, far beyond the rest of the ship, when `outlier` is set.
+static void addOutlier(Ship& s, bool outlier)
+{
+    if (outlier)
+    {
+        Triangle t;
+        t.corners[0] = Vec2{2.0e9, 0.0};
+        t.corners[1] = Vec2{2.0e9 + 12.5, 0.0};
+        t.corners[2] = Vec2{2.0e9, 12.5};
+        s.triangles.push_back(t);
+    }
+}
+
+static int boundCount(const Ship& s)
+{
+    int bound = 0;
+    for (const Attachment& a : s.attachments)
+    {
+        bound += a.triangle != NO_EDGE ? 1 : 0;
+    }
+    return bound;
+}
+
+// One frame's binding of every attachment from scratch with the grid of edge midpoints, on
+// the ship alone and with one far-flung triangle added.
 static void BM_Resolve(benchmark::State& state)
 {
     Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    addOutlier(s, state.range(2) != 0);
     BindingGrid grid;
     for (auto _ : state)
     {
         resolveAttachments(grid, s.triangles, s.attachments);
         benchmark::DoNotOptimize(s.attachments.data());
     }
-    int bound = 0;
-    for (const Attachment& a : s.attachments)
-    {
-        bound += a.triangle != NO_EDGE ? 1 : 0;
-    }
-    state.counters["bound"] = bound;
+    state.counters["bound"] = boundCount(s);
 }
-BENCHMARK(BM_Resolve)->Apply(shipSizes);
+BENCHMARK(BM_Resolve)
+    ->Args({100, 10, 0})
+    ->Args({1000, 100, 0})
+    ->Args({10000, 1000, 0})
+    ->Args({100000, 10000, 0})
+    ->Args({20000, 20000, 0})
+    ->Args({20000, 20000, 1})
+    ->Args({1000000, 100000, 0})
+    ->Args({1000000, 100000, 1})
+    ->ArgNames({"triangles", "attachments", "outlier"})
+    ->Unit(benchmark::kMillisecond);
+
+// The editor's binding step on a ship that stays as it is from frame to frame.
+static void BM_BindSteady(benchmark::State& state)
+{
+    Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    addOutlier(s, state.range(2) != 0);
+    bindAttachments(s);
+    for (auto _ : state)
+    {
+        bindAttachments(s);
+        benchmark::DoNotOptimize(s.attachments.data());
+    }
+    state.counters["bound"] = boundCount(s);
+}
+BENCHMARK(BM_BindSteady)
+    ->Args({20000, 20000, 0})
+    ->Args({20000, 20000, 1})
+    ->Args({1000000, 100000, 0})
+    ->ArgNames({"triangles", "attachments", "outlier"})
+    ->Unit(benchmark::kMillisecond);
+
+// The editor's binding step while a corner shared by several triangles in the middle of
+// the ship moves one diagonal grid step before every frame, back and forth. The corner lies
+// on the generator's 12.5 lattice, so the step never lands on another corner.
+static void BM_BindEditing(benchmark::State& state)
+{
+    Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    addOutlier(s, state.range(2) != 0);
+    const Vec2 home = s.triangles[s.triangles.size() / 2].corners[0];
+    std::vector<Vec2*> shared;
+    for (Triangle& t : s.triangles)
+    {
+        for (Vec2& c : t.corners)
+        {
+            if (c.x == home.x && c.y == home.y)
+            {
+                shared.push_back(&c);
+            }
+        }
+    }
+    bindAttachments(s);
+    bool away = false;
+    for (auto _ : state)
+    {
+        away = !away;
+        for (Vec2* c : shared)
+        {
+            c->x = away ? home.x + 3.125 : home.x;
+            c->y = away ? home.y + 3.125 : home.y;
+        }
+        bindAttachments(s);
+        benchmark::DoNotOptimize(s.attachments.data());
+    }
+    state.counters["corners"] = static_cast<double>(shared.size());
+    state.counters["bound"] = boundCount(s);
+}
+BENCHMARK(BM_BindEditing)
+    ->Args({20000, 20000, 0})
+    ->Args({20000, 20000, 1})
+    ->Args({1000000, 100000, 0})
+    ->ArgNames({"triangles", "attachments", "outlier"})
+    ->Unit(benchmark::kMillisecond);
