@@ -2,12 +2,13 @@
 
 #include "model/ship.h"
 #include "model/table_sqrt.h"
+#include "render/scene.h"
 
 #include <GL/freeglut.h>
 
 #include <cassert>
+#include <cmath>
 #include <cstddef>
-#include <cstdio>
 #include <vector>
 
 static void vertex(const Vec2& p)
@@ -60,12 +61,18 @@ static void setMarkerColour(const Attachment& a)
     glColor3f(1.0f, 0.0f, a.modeFlag ? 1.0f : 0.0f);
 }
 
-// A bound marker: the link from the edge to the attachment, the arm standing off the
-// edge, a dot on the edge and the cyan ring. An unbound one shows only a ring in the
-// marker colour. Both end with the black centre that turns the ring into a frame.
-static void drawMarker(const Attachment& a, const std::vector<Triangle>& triangles)
+// Where a marker's shapes lie: the attachment and, for a bound one, the bound edge's
+// midpoint and the arm's tip (the attachment itself for an unbound one).
+struct MarkerPlace
+{
+    Vec2 points[3];
+    bool bound = false;
+};
+
+static MarkerPlace placeMarker(const Attachment& a, const std::vector<Triangle>& triangles)
 {
     const Vec2 at{a.x, a.y};
+    MarkerPlace m{{at, at, at}};
     if (a.triangle != NO_EDGE)
     {
         assert(0 <= a.triangle && static_cast<std::size_t>(a.triangle) < triangles.size());
@@ -73,9 +80,23 @@ static void drawMarker(const Attachment& a, const std::vector<Triangle>& triangl
         const Triangle& bound = triangles[static_cast<std::size_t>(a.triangle)];
         const Vec2& p = bound.corners[a.edge];
         const Vec2& q = bound.corners[(a.edge + 1) % 3];
-        const Vec2 mid = midpoint(p, q);
-        const Vec2 tip = markerArmTip(p, q);
+        m.points[1] = midpoint(p, q);
+        m.points[2] = markerArmTip(p, q);
+        m.bound = true;
+    }
+    return m;
+}
 
+// A bound marker: the link from the edge to the attachment, the arm standing off the
+// edge, a dot on the edge and the cyan ring. An unbound one shows only a ring in the
+// marker colour. Both end with the black centre that turns the ring into a frame.
+static void drawMarker(const Attachment& a, const MarkerPlace& m)
+{
+    const Vec2& at = m.points[0];
+    if (m.bound)
+    {
+        const Vec2& mid = m.points[1];
+        const Vec2& tip = m.points[2];
         glColor3f(0.0f, 1.0f, 1.0f);
         drawSegment(mid, at, 2.0f);
         setMarkerColour(a);
@@ -94,42 +115,74 @@ static void drawMarker(const Attachment& a, const std::vector<Triangle>& triangl
     drawDot(at, 12.0f);
 }
 
-void drawAttachments(const Ship& s)
+// What the labels of a frame need of its view.
+struct LabelView
 {
-    for (const Attachment& a : s.attachments)
-    {
-        drawMarker(a, s.triangles);
+    int width = 0;  // window pixels; 0 before the first reshape
+    WorldBox valid; // where a raster position may be valid, with a pixel to spare
+};
 
-        // The raster position takes the current colour when it is set: white.
-        glColor3f(1.0f, 1.0f, 1.0f);
-        char label[2];
-        std::snprintf(label, sizeof label, "%c", static_cast<int>(a.key));
-        drawCentredText(a.x, a.y, label);
-    }
+static LabelView labelView(const EditorState& e)
+{
+    LabelView v;
+    v.width = e.windowWidth;
+    v.valid = viewReach(e, 1.0);
+    return v;
 }
 
-void drawCentredText(double x, double y, const char* text)
+// The label of `a`: its key in the small bitmap font, starting half its width left of the
+// attachment, with its baseline a little below it. A key of 0 has no label.
+static void drawLabel(const Attachment& a, const LabelView& v)
 {
-    const int length =
-        glutBitmapLength(GLUT_BITMAP_HELVETICA_10, reinterpret_cast<const unsigned char*>(text));
-    const int width = editor.windowWidth;
+    if (a.key == 0)
+    {
+        return;
+    }
+    const unsigned char text[2] = {a.key, 0};
+    const int length = glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text);
     // The offsets turn pixels into world units at 200 / width (not the view's 300 / width),
     // so the text starts a little left of x and its baseline sits a little below y.
     // Before the first reshape there is no width to scale by: the text starts at (x, y).
-    double rx = x;
-    double ry = y;
-    if (width != 0)
+    double rx = a.x;
+    double ry = a.y;
+    if (v.width != 0)
     {
-        const double w = static_cast<double>(width);
-        rx = x - (static_cast<double>(length) / w) * 200.0 * 0.5;
-        ry = y - (3.5 / w) * 200.0;
+        const double w = static_cast<double>(v.width);
+        rx = a.x - (static_cast<double>(length) / w) * 200.0 * 0.5;
+        ry = a.y - (3.5 / w) * 200.0;
     }
-    glRasterPos2f(static_cast<float>(rx), static_cast<float>(ry));
-    // Characters go to the font as 0..255: the font has glyphs for the upper half too
-    // (a key such as the section sign), which a negative code would leave undrawn.
-    for (const char* c = text; *c != '\0'; c++)
+    const float x = static_cast<float>(rx);
+    const float y = static_cast<float>(ry);
+    // GL draws no bitmap at a raster position outside the view, and draws the whole of one
+    // whose position is inside, even past the border; only the first kind is left out.
+    // A position GL's arithmetic may turn into NaN is always sent.
+    const bool outside =
+        std::isfinite(x) && std::isfinite(y) &&
+        (x < v.valid.left || x > v.valid.right || y < v.valid.bottom || y > v.valid.top);
+    if (outside)
     {
-        glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10,
-                            static_cast<int>(static_cast<unsigned char>(*c)));
+        return;
+    }
+
+    // The raster position takes the current colour when it is set: white.
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glRasterPos2f(x, y);
+    // The key goes to the font as 0..255: the font has glyphs for the upper half too (a key
+    // such as the section sign), which a negative code would leave undrawn.
+    glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, static_cast<int>(a.key));
+}
+
+void drawAttachments(const Ship& s, const EditorState& view)
+{
+    const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
+    const LabelView labels = labelView(view);
+    for (const Attachment& a : s.attachments)
+    {
+        const MarkerPlace m = placeMarker(a, s.triangles);
+        if (mayTouch(m.points, m.bound ? 3 : 1, reach))
+        {
+            drawMarker(a, m);
+        }
+        drawLabel(a, labels);
     }
 }

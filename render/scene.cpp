@@ -5,7 +5,18 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <cstddef>
+#include <vector>
+
+// Beyond this magnitude a coordinate may not be a finite single-precision value in GL.
+constexpr double SINGLE_PRECISION_SAFE = 1e37;
+
+// Indices of the triangles that may touch the window this frame; kept between frames so
+// that a steady ship allocates nothing.
+static std::vector<std::size_t> touchingTriangles;
 
 static void vertex(const Vec2& p)
 {
@@ -40,8 +51,65 @@ static float fillGreen(const Triangle& t)
     return static_cast<float>(area / 100.0 / 10.0 + 0.2);
 }
 
+WorldBox viewReach(const EditorState& state, double pixels)
+{
+    WorldBox box{-INFINITY, -INFINITY, INFINITY, INFINITY};
+    if (state.windowWidth > 0 && state.windowHeight > 0)
+    {
+        const double left = static_cast<double>(state.viewOrigin.x);
+        const double bottom = static_cast<double>(state.viewOrigin.y);
+        // GL maps the world to the window in single precision, a few units in the seventh
+        // digit of the view's coordinates off; far from the origin that is more than pixels.
+        const double rounding = 1e-5 * (std::fabs(left) + std::fabs(bottom) + VIEW_SIZE);
+        const double across = pixels * VIEW_SIZE / state.windowWidth + rounding;
+        const double up = pixels * VIEW_SIZE / state.windowHeight + rounding;
+        box = WorldBox{left - across, bottom - up, left + VIEW_SIZE + across,
+                       bottom + VIEW_SIZE + up};
+    }
+    return box;
+}
+
+bool mayTouch(const Vec2* points, int count, const WorldBox& reach)
+{
+    assert(count > 0);
+    double minX = points[0].x;
+    double maxX = points[0].x;
+    double minY = points[0].y;
+    double maxY = points[0].y;
+    double magnitude = 0.0;
+    for (int i = 0; i < count; i++)
+    {
+        const Vec2& p = points[i];
+        minX = std::min(minX, p.x);
+        maxX = std::max(maxX, p.x);
+        minY = std::min(minY, p.y);
+        maxY = std::max(maxY, p.y);
+        magnitude += std::fabs(p.x) + std::fabs(p.y);
+    }
+    // A NaN magnitude fails the comparison too.
+    bool touches = true;
+    if (magnitude < SINGLE_PRECISION_SAFE)
+    {
+        touches =
+            maxX >= reach.left && minX <= reach.right && maxY >= reach.bottom && minY <= reach.top;
+    }
+    return touches;
+}
+
 void drawScene(const Ship& s)
 {
+    const EditorState& e = editor;
+    const WorldBox reach = viewReach(e, SHAPE_REACH_PIXELS);
+    std::vector<std::size_t>& touching = touchingTriangles;
+    touching.clear();
+    for (std::size_t i = 0; i < s.triangles.size(); i++)
+    {
+        if (mayTouch(s.triangles[i].corners, 3, reach))
+        {
+            touching.push_back(i);
+        }
+    }
+
     glClear(GL_COLOR_BUFFER_BIT);
 
     // The coarser passes draw over lines of the finer ones, so every fourth fine line
@@ -59,8 +127,9 @@ void drawScene(const Ship& s)
     glEnable(GL_BLEND);
     glBegin(GL_TRIANGLES);
     {
-        for (const Triangle& t : s.triangles)
+        for (std::size_t i : touching)
         {
+            const Triangle& t = s.triangles[i];
             glColor4f(0.0f, fillGreen(t), 0.0f, 0.75f);
             vertex(t.corners[0]);
             vertex(t.corners[1]);
@@ -74,8 +143,9 @@ void drawScene(const Ship& s)
     glColor4f(0.0f, 1.0f, 0.0f, 1.0f);
     glBegin(GL_LINES);
     {
-        for (const Triangle& t : s.triangles)
+        for (std::size_t i : touching)
         {
+            const Triangle& t = s.triangles[i];
             vertex(t.corners[0]);
             vertex(t.corners[1]);
             vertex(t.corners[1]);
@@ -92,7 +162,10 @@ void drawScene(const Ship& s)
     {
         for (const Vec2& p : s.pendingPoints)
         {
-            vertex(p);
+            if (mayTouch(&p, 1, reach))
+            {
+                vertex(p);
+            }
         }
     }
     glEnd();
@@ -103,8 +176,9 @@ void drawScene(const Ship& s)
     glColor3f(1.0f, 0.0f, 0.0f);
     glBegin(GL_POINTS);
     {
-        for (const Triangle& t : s.triangles)
+        for (std::size_t i : touching)
         {
+            const Triangle& t = s.triangles[i];
             vertex(t.corners[0]);
             vertex(t.corners[1]);
             vertex(t.corners[2]);
@@ -113,5 +187,5 @@ void drawScene(const Ship& s)
     glEnd();
 
     glColor3f(1.0f, 1.0f, 1.0f);
-    drawAttachments(s);
+    drawAttachments(s, e);
 }
