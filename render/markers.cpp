@@ -11,6 +11,10 @@
 #include <cstddef>
 #include <vector>
 
+// Pixels kept around a label's glyphs by the scissor box it is drawn through. The glyphs of
+// the label font reach 3 pixels below the raster position and never past its advance.
+constexpr double LABEL_SCISSOR_MARGIN = 8.0;
+
 static void vertex(const Vec2& p)
 {
     glVertex2f(static_cast<float>(p.x), static_cast<float>(p.y));
@@ -115,18 +119,30 @@ static void drawMarker(const Attachment& a, const MarkerPlace& m)
     drawDot(at, 12.0f);
 }
 
+// `v` kept within 0..limit.
+static double clamp(double v, int limit)
+{
+    return std::fmin(std::fmax(v, 0.0), static_cast<double>(limit));
+}
+
 // What the labels of a frame need of its view.
 struct LabelView
 {
-    int width = 0;  // window pixels; 0 before the first reshape
-    WorldBox valid; // where a raster position may be valid, with a pixel to spare
+    int width = 0; // window pixels; 0 before the first reshape
+    int height = 0;
+    Vec2 origin;     // the view's lower-left corner, world units
+    WorldBox valid;  // where a raster position may be valid, with a pixel to spare
+    WorldBox glyphs; // the view widened by the scissor margin
 };
 
 static LabelView labelView(const EditorState& e)
 {
     LabelView v;
     v.width = e.windowWidth;
+    v.height = e.windowHeight;
+    v.origin = Vec2{static_cast<double>(e.viewOrigin.x), static_cast<double>(e.viewOrigin.y)};
     v.valid = viewReach(e, 1.0);
+    v.glyphs = viewReach(e, LABEL_SCISSOR_MARGIN);
     return v;
 }
 
@@ -164,12 +180,36 @@ static void drawLabel(const Attachment& a, const LabelView& v)
         return;
     }
 
+    // The software renderer draws a bitmap through a quad many times the size of a glyph,
+    // which made a label cost more than all the rest of its marker. A scissor box around
+    // the glyphs keeps that to a few hundred pixels; it holds every pixel the glyphs can
+    // set, so the picture is the same.
+    const bool scissored = v.width > 0 && v.height > 0 && std::isfinite(x) && std::isfinite(y);
+    if (scissored)
+    {
+        const double across = v.width / static_cast<double>(VIEW_SIZE);
+        const double up = v.height / static_cast<double>(VIEW_SIZE);
+        const double marginX = v.origin.x - v.glyphs.left;
+        const double marginY = v.origin.y - v.glyphs.bottom;
+        const double height = glutBitmapHeight(GLUT_BITMAP_HELVETICA_10);
+        const double x0 = std::floor(clamp((x - marginX - v.origin.x) * across, v.width));
+        const double x1 = std::ceil(clamp((x + marginX - v.origin.x) * across + length, v.width));
+        const double y0 = std::floor(clamp((y - marginY - v.origin.y) * up, v.height));
+        const double y1 = std::ceil(clamp((y + marginY - v.origin.y) * up + height, v.height));
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(static_cast<GLint>(x0), static_cast<GLint>(y0), static_cast<GLsizei>(x1 - x0),
+                  static_cast<GLsizei>(y1 - y0));
+    }
     // The raster position takes the current colour when it is set: white.
     glColor3f(1.0f, 1.0f, 1.0f);
     glRasterPos2f(x, y);
     // The key goes to the font as 0..255: the font has glyphs for the upper half too (a key
     // such as the section sign), which a negative code would leave undrawn.
     glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, static_cast<int>(a.key));
+    if (scissored)
+    {
+        glDisable(GL_SCISSOR_TEST);
+    }
 }
 
 void drawAttachments(const Ship& s, const EditorState& view)
