@@ -2,6 +2,7 @@
 
 #include "model/ship.h"
 #include "model/table_sqrt.h"
+#include "render/resolve.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
@@ -87,6 +88,10 @@ static MarkerPlace placeMarker(const Attachment& a, const std::vector<Triangle>&
         m.points[1] = midpoint(p, q);
         m.points[2] = markerArmTip(p, q);
         m.bound = true;
+        // The attachment pass leaves out markers by this range before reading the triangle.
+        [[maybe_unused]] const double dx = m.points[1].x - at.x;
+        [[maybe_unused]] const double dy = m.points[1].y - at.y;
+        assert(dx * dx + dy * dy < ATTACH_RANGE_SQ);
     }
     return m;
 }
@@ -215,13 +220,24 @@ static void drawLabel(const Attachment& a, const LabelView& v)
 void drawAttachments(const Ship& s, const EditorState& view)
 {
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
+    // A bound attachment lies within the binding range of its edge's midpoint, and the arm
+    // reaches MARKER_ARM_LENGTH (and a rounding) beyond that. A marker whose attachment lies
+    // farther outside cannot touch the window, and its triangle, scattered in memory across
+    // a large ship, is never read.
+    const double markerSize = std::sqrt(ATTACH_RANGE_SQ) + MARKER_ARM_LENGTH + 1.0;
+    const WorldBox markerReach{reach.left - markerSize, reach.bottom - markerSize,
+                               reach.right + markerSize, reach.top + markerSize};
     const LabelView labels = labelView(view);
     for (const Attachment& a : s.attachments)
     {
-        const MarkerPlace m = placeMarker(a, s.triangles);
-        if (mayTouch(m.points, m.bound ? 3 : 1, reach))
+        const Vec2 at{a.x, a.y};
+        if (mayTouch(&at, 1, markerReach))
         {
-            drawMarker(a, m);
+            const MarkerPlace m = placeMarker(a, s.triangles);
+            if (mayTouch(m.points, m.bound ? 3 : 1, reach))
+            {
+                drawMarker(a, m);
+            }
         }
         drawLabel(a, labels);
     }
