@@ -7,6 +7,7 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
@@ -163,6 +164,7 @@ struct LabelView
     WorldBox valid;   // where a raster position may be valid, with a pixel to spare
     WorldBox glyphs;  // the view widened by the scissor margin
     GLuint lists = 0; // the glyphs' display lists, or 0 to send glyphs directly
+    WorldBox nearby;  // a label whose attachment lies outside this has an invalid position
 };
 
 static LabelView labelView(const EditorState& e)
@@ -174,6 +176,21 @@ static LabelView labelView(const EditorState& e)
     v.valid = viewReach(e, 1.0);
     v.glyphs = viewReach(e, LABEL_SCISSOR_MARGIN);
     v.lists = labelGlyphLists();
+    // A raster position lies left of and below its attachment by at most the offsets of the
+    // widest glyph, and a little more for the rounding.
+    v.nearby = v.valid;
+    if (v.width != 0)
+    {
+        int widest = 0;
+        for (int c = 1; c < 256; c++)
+        {
+            const unsigned char text[2] = {static_cast<unsigned char>(c), 0};
+            widest = std::max(widest, glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text));
+        }
+        const double w = static_cast<double>(v.width);
+        v.nearby.right += (widest / w) * 200.0 * 0.5 + 1.0;
+        v.nearby.top += (3.5 / w) * 200.0 + 1.0;
+    }
     return v;
 }
 
@@ -273,6 +290,9 @@ void drawAttachments(const Ship& s, const EditorState& view)
                 drawMarker(a, m);
             }
         }
-        drawLabel(a, labels);
+        if (mayTouch(&at, 1, labels.nearby))
+        {
+            drawLabel(a, labels);
+        }
     }
 }

@@ -11,9 +11,6 @@
 #include <cstddef>
 #include <vector>
 
-// Beyond this magnitude a coordinate may not be a finite single-precision value in GL.
-constexpr double SINGLE_PRECISION_SAFE = 1e37;
-
 // Indices of the triangles that may touch the window this frame; kept between frames so
 // that a steady ship allocates nothing.
 static std::vector<std::size_t> touchingTriangles;
@@ -80,33 +77,6 @@ WorldBox viewReach(const EditorState& state, double pixels)
                        bottom + VIEW_SIZE + up};
     }
     return box;
-}
-
-bool mayTouch(const Vec2* points, int count, const WorldBox& reach)
-{
-    assert(count > 0);
-    double minX = points[0].x;
-    double maxX = points[0].x;
-    double minY = points[0].y;
-    double maxY = points[0].y;
-    double magnitude = 0.0;
-    for (int i = 0; i < count; i++)
-    {
-        const Vec2& p = points[i];
-        minX = std::min(minX, p.x);
-        maxX = std::max(maxX, p.x);
-        minY = std::min(minY, p.y);
-        maxY = std::max(maxY, p.y);
-        magnitude += std::fabs(p.x) + std::fabs(p.y);
-    }
-    // A NaN magnitude fails the comparison too.
-    bool touches = true;
-    if (magnitude < SINGLE_PRECISION_SAFE)
-    {
-        touches =
-            maxX >= reach.left && minX <= reach.right && maxY >= reach.bottom && minY <= reach.top;
-    }
-    return touches;
 }
 
 // mayTouch for one triangle, written out: the scan of every triangle in each frame takes
