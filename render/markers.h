@@ -9,9 +9,7 @@ constexpr double MARKER_ARM_LENGTH = 20.0;
 // edge's midpoint, at right angles, on the right of the edge walked from p to q.
 Vec2 markerArmTip(Vec2 p, Vec2 q);
 
-// The attachment pass of a frame: draws each attachment's marker, from the binding the
-// frame gave it, and its label.
-void drawAttachments(const Ship& s);
-
-// Draws `text` in the small bitmap font about the world position (x, y).
-void drawCentredText(double x, double y, const char* text);
+// The attachment pass of a frame seen through the view of `view`: draws each attachment's
+// marker, from the binding the frame gave it, and its label, leaving out those that
+// cannot show in the window.
+void drawAttachments(const Ship& s, const EditorState& view);

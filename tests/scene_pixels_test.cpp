@@ -9,24 +9,15 @@
 #include "model/ship.h"
 #include "render/resolve_grid.h"
 #include "render/scene.h"
+#include "tests/glut_window.h"
 
 #include <GL/freeglut.h>
 #include <GL/gl.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <string>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -72,145 +63,6 @@ bool matches(const Rgb& a, const Rgb& b, int tolerance)
     return ::testing::AssertionFailure()
            << "pixel is " << actual << ", expected " << expected << " within " << tolerance;
 }
-
-// A private X server for this process, found through -displayfd so that parallel test
-// processes never compete for a display number.
-pid_t xServer = -1;
-bool windowShown = false;
-bool windowReshaped = false;
-
-bool startXServer(std::string& error)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-    {
-        error = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid < 0)
-    {
-        error = std::string("fork: ") + std::strerror(errno);
-        return false;
-    }
-    if (pid == 0)
-    {
-        // The server must not outlive a test process that crashes.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-        {
-            _exit(1);
-        }
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        freopen("/dev/null", "w", stderr);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-               "-nolisten", "tcp", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    xServer = pid;
-    close(fds[1]);
-
-    std::string display;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (display.empty() || display.back() != '\n')
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fds[0], POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-        {
-            error = "Xvfb did not report a display within 20 s";
-            close(fds[0]);
-            return false;
-        }
-        char c;
-        if (read(fds[0], &c, 1) != 1)
-        {
-            error = "Xvfb exited before reporting a display";
-            close(fds[0]);
-            return false;
-        }
-        display += c;
-    }
-    close(fds[0]);
-    display.pop_back();
-    setenv("DISPLAY", (":" + display).c_str(), 1);
-    return true;
-}
-
-void stopXServer()
-{
-    if (xServer <= 0)
-    {
-        return;
-    }
-    kill(xServer, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(xServer, nullptr, WNOHANG) == 0)
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            kill(xServer, SIGKILL);
-            waitpid(xServer, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    xServer = -1;
-}
-
-void noteShown()
-{
-    windowShown = true;
-}
-
-// The editor's own reshape, noting that it ran.
-void reshapeAndNote(int width, int height)
-{
-    onReshape(width, height);
-    windowReshaped = true;
-}
-
-class GlutWindow : public ::testing::Environment
-{
-  public:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(startXServer(error)) << error;
-        int argc = 1;
-        char name[] = "scene_pixels_test";
-        char* argv[] = {name, nullptr};
-        window = createEditorWindow(&argc, argv);
-        glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
-        glutDisplayFunc(noteShown);
-        glutReshapeFunc(reshapeAndNote);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!(windowShown && windowReshaped) && std::chrono::steady_clock::now() < deadline)
-        {
-            glutMainLoopEvent();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_TRUE(windowShown && windowReshaped) << "the window was not shown within 10 s";
-        ASSERT_EQ(editor.windowWidth, WINDOW_SIZE);
-        ASSERT_EQ(editor.windowHeight, WINDOW_SIZE);
-    }
-
-    void TearDown() override
-    {
-        if (window != 0)
-        {
-            glutDestroyWindow(window);
-            glutExit();
-        }
-        stopXServer();
-    }
-
-  private:
-    int window = 0;
-};
 
 // What GL's feedback mode reported for a frame, in window coordinates: every line with
 // its grey, and the position of every glyph drawn.
@@ -416,10 +268,11 @@ TEST_F(ScenePixels, GridOnBlack)
 }
 
 // The grid reaches far beyond any view, so its extent shows only in what GL is given. Under
-// a projection of 2700 units across the 900 pixels, nothing of it is clipped: one line per
-// grid coordinate from -1300 in each direction, the finest pass stopping one step short of
-// 1300.
-TEST_F(ScenePixels, GridIsOneBlockOf2184Lines)
+// a projection of 2700 units across the 900 pixels, nothing of it is clipped: in each
+// direction one line per grid coordinate from -1300 to 1296.875, 832 in all, 2000 units
+// long and in the grey of the coarsest pass it belongs to: light on multiples of 50, middle
+// on the other multiples of 12.5, dark elsewhere.
+TEST_F(ScenePixels, GridIsOneLinePerCoordinate)
 {
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -429,40 +282,29 @@ TEST_F(ScenePixels, GridIsOneBlockOf2184Lines)
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
 
-    EXPECT_EQ(f.lines.size(), 2184u);
-    const struct
+    constexpr int COORDINATES = 832;
+    EXPECT_EQ(f.lines.size(), 2u * COORDINATES);
+    std::vector<int> vertical(COORDINATES, 0);
+    std::vector<int> horizontal(COORDINATES, 0);
+    for (const FeedbackLine& l : f.lines)
     {
-        float grey;
-        int lines;
-        double last;
-    } passes[] = {{0.2f, 1664, 1296.875}, {0.4f, 416, 1287.5}, {0.7f, 104, 1250.0}};
-    for (const auto& pass : passes)
+        // Back to world units: 3 per pixel from -1350.
+        const Vec2 a{l.from.x * 3.0 - 1350.0, l.from.y * 3.0 - 1350.0};
+        const Vec2 b{l.to.x * 3.0 - 1350.0, l.to.y * 3.0 - 1350.0};
+        const bool isVertical = std::fabs(a.x - b.x) < 1e-2;
+        const double at = isVertical ? a.x : a.y;
+        const long k = std::lround((at + 1300.0) / 3.125);
+        ASSERT_TRUE(0 <= k && k < COORDINATES) << at;
+        EXPECT_NEAR(at, k * 3.125 - 1300.0, 1e-2);
+        EXPECT_NEAR(std::fabs(isVertical ? b.y - a.y : b.x - a.x), 2000.0, 1e-2) << at;
+        const float grey = k % 16 == 0 ? 0.7f : k % 4 == 0 ? 0.4f : 0.2f;
+        EXPECT_NEAR(l.grey, grey, 1e-4f) << at;
+        (isVertical ? vertical : horizontal)[static_cast<std::size_t>(k)]++;
+    }
+    for (int k = 0; k < COORDINATES; k++)
     {
-        int vertical = 0;
-        int horizontal = 0;
-        double lowest = INFINITY;
-        double highest = -INFINITY;
-        for (const FeedbackLine& l : f.lines)
-        {
-            if (std::fabs(l.grey - pass.grey) > 1e-4f)
-            {
-                continue;
-            }
-            // Back to world units: 3 per pixel from -1350.
-            const Vec2 a{l.from.x * 3.0 - 1350.0, l.from.y * 3.0 - 1350.0};
-            const Vec2 b{l.to.x * 3.0 - 1350.0, l.to.y * 3.0 - 1350.0};
-            const bool isVertical = std::fabs(a.x - b.x) < 1e-2;
-            vertical += isVertical ? 1 : 0;
-            horizontal += isVertical ? 0 : 1;
-            const double at = isVertical ? a.x : a.y;
-            lowest = std::min(lowest, at);
-            highest = std::max(highest, at);
-            EXPECT_NEAR(std::fabs(isVertical ? b.y - a.y : b.x - a.x), 2000.0, 1e-2);
-        }
-        EXPECT_EQ(vertical, pass.lines / 2) << "grey " << pass.grey;
-        EXPECT_EQ(horizontal, pass.lines / 2) << "grey " << pass.grey;
-        EXPECT_NEAR(lowest, -1300.0, 1e-2) << "grey " << pass.grey;
-        EXPECT_NEAR(highest, pass.last, 1e-2) << "grey " << pass.grey;
+        EXPECT_EQ(vertical[static_cast<std::size_t>(k)], 1) << k * 3.125 - 1300.0;
+        EXPECT_EQ(horizontal[static_cast<std::size_t>(k)], 1) << k * 3.125 - 1300.0;
     }
 }
 
@@ -663,6 +505,6 @@ TEST_F(ScenePixels, LabelsSitOnTheirAttachmentsEvenBeforeTheFirstReshape)
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new GlutWindow);
+    ::testing::AddGlobalTestEnvironment(new EditorWindowEnvironment);
     return RUN_ALL_TESTS();
 }
