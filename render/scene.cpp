@@ -20,36 +20,23 @@ static void vertex(const Vec2& p)
     glVertex2f(static_cast<float>(p.x), static_cast<float>(p.y));
 }
 
-// Whether t is a whole multiple of `step`; exact for the grid's powers of two.
-static bool onStep(double t, double step)
-{
-    return std::floor(t / step) == t / step;
-}
-
-// One pass of grid lines with the coordinate t * 200 - 100 for t from -6 while below 7,
-// leaving out those at multiples of `coarser` (0 for none), which a later pass draws at the
-// same place over the same pixels. The steps are powers of two, so t and the coordinate
-// are exact and the last line falls one step short of 1300.
-static void drawGridPass(float grey, double step, double coarser)
+// One pass of grid lines with the coordinate t * 200 - 100 for t from -6 while below 7.
+// The steps are powers of two, so t and the coordinate are exact and the last line falls
+// one step short of 1300.
+static void drawGridPass(float grey, double step)
 {
     glColor3f(grey, grey, grey);
     for (double t = -6.0; t < 7.0; t += step)
     {
-        if (coarser == 0.0 || !onStep(t, coarser))
-        {
-            const float v = static_cast<float>(t * 200.0 - 100.0);
-            glVertex2f(v, -1000.0f);
-            glVertex2f(v, 1000.0f);
-        }
+        const float v = static_cast<float>(t * 200.0 - 100.0);
+        glVertex2f(v, -1000.0f);
+        glVertex2f(v, 1000.0f);
     }
     for (double t = -6.0; t < 7.0; t += step)
     {
-        if (coarser == 0.0 || !onStep(t, coarser))
-        {
-            const float v = static_cast<float>(t * 200.0 - 100.0);
-            glVertex2f(-1000.0f, v);
-            glVertex2f(1000.0f, v);
-        }
+        const float v = static_cast<float>(t * 200.0 - 100.0);
+        glVertex2f(-1000.0f, v);
+        glVertex2f(1000.0f, v);
     }
 }
 
@@ -114,16 +101,14 @@ void drawScene(const Ship& s)
 
     glClear(GL_COLOR_BUFFER_BIT);
 
-    // Every fourth fine line shows in the middle grey and every sixteenth in the light one.
-    // Each line is drawn once, by the coarsest pass it belongs to: a line drawn again at the
-    // same place covers the same pixels, and the grid is opaque, so the first copy never
-    // showed, yet a fifth of the grid's time went into it.
+    // The coarser passes draw over lines of the finer ones, so every fourth fine line
+    // shows in the middle grey and every sixteenth in the light one.
     glLineWidth(1.0f);
     glBegin(GL_LINES);
     {
-        drawGridPass(0.2f, 1.0 / 64.0, 1.0 / 16.0);
-        drawGridPass(0.4f, 1.0 / 16.0, 1.0 / 4.0);
-        drawGridPass(0.7f, 1.0 / 4.0, 0.0);
+        drawGridPass(0.2f, 1.0 / 64.0);
+        drawGridPass(0.4f, 1.0 / 16.0);
+        drawGridPass(0.7f, 1.0 / 4.0);
     }
     glEnd();
 

@@ -268,11 +268,10 @@ TEST_F(ScenePixels, GridOnBlack)
 }
 
 // The grid reaches far beyond any view, so its extent shows only in what GL is given. Under
-// a projection of 2700 units across the 900 pixels, nothing of it is clipped: in each
-// direction one line per grid coordinate from -1300 to 1296.875, 832 in all, 2000 units
-// long and in the grey of the coarsest pass it belongs to: light on multiples of 50, middle
-// on the other multiples of 12.5, dark elsewhere.
-TEST_F(ScenePixels, GridIsOneLinePerCoordinate)
+// a projection of 2700 units across the 900 pixels, nothing of it is clipped: one line per
+// grid coordinate from -1300 in each direction, the finest pass stopping one step short of
+// 1300.
+TEST_F(ScenePixels, GridIsOneBlockOf2184Lines)
 {
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -282,29 +281,40 @@ TEST_F(ScenePixels, GridIsOneLinePerCoordinate)
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
 
-    constexpr int COORDINATES = 832;
-    EXPECT_EQ(f.lines.size(), 2u * COORDINATES);
-    std::vector<int> vertical(COORDINATES, 0);
-    std::vector<int> horizontal(COORDINATES, 0);
-    for (const FeedbackLine& l : f.lines)
+    EXPECT_EQ(f.lines.size(), 2184u);
+    const struct
     {
-        // Back to world units: 3 per pixel from -1350.
-        const Vec2 a{l.from.x * 3.0 - 1350.0, l.from.y * 3.0 - 1350.0};
-        const Vec2 b{l.to.x * 3.0 - 1350.0, l.to.y * 3.0 - 1350.0};
-        const bool isVertical = std::fabs(a.x - b.x) < 1e-2;
-        const double at = isVertical ? a.x : a.y;
-        const long k = std::lround((at + 1300.0) / 3.125);
-        ASSERT_TRUE(0 <= k && k < COORDINATES) << at;
-        EXPECT_NEAR(at, k * 3.125 - 1300.0, 1e-2);
-        EXPECT_NEAR(std::fabs(isVertical ? b.y - a.y : b.x - a.x), 2000.0, 1e-2) << at;
-        const float grey = k % 16 == 0 ? 0.7f : k % 4 == 0 ? 0.4f : 0.2f;
-        EXPECT_NEAR(l.grey, grey, 1e-4f) << at;
-        (isVertical ? vertical : horizontal)[static_cast<std::size_t>(k)]++;
-    }
-    for (int k = 0; k < COORDINATES; k++)
+        float grey;
+        int lines;
+        double last;
+    } passes[] = {{0.2f, 1664, 1296.875}, {0.4f, 416, 1287.5}, {0.7f, 104, 1250.0}};
+    for (const auto& pass : passes)
     {
-        EXPECT_EQ(vertical[static_cast<std::size_t>(k)], 1) << k * 3.125 - 1300.0;
-        EXPECT_EQ(horizontal[static_cast<std::size_t>(k)], 1) << k * 3.125 - 1300.0;
+        int vertical = 0;
+        int horizontal = 0;
+        double lowest = INFINITY;
+        double highest = -INFINITY;
+        for (const FeedbackLine& l : f.lines)
+        {
+            if (std::fabs(l.grey - pass.grey) > 1e-4f)
+            {
+                continue;
+            }
+            // Back to world units: 3 per pixel from -1350.
+            const Vec2 a{l.from.x * 3.0 - 1350.0, l.from.y * 3.0 - 1350.0};
+            const Vec2 b{l.to.x * 3.0 - 1350.0, l.to.y * 3.0 - 1350.0};
+            const bool isVertical = std::fabs(a.x - b.x) < 1e-2;
+            vertical += isVertical ? 1 : 0;
+            horizontal += isVertical ? 0 : 1;
+            const double at = isVertical ? a.x : a.y;
+            lowest = std::min(lowest, at);
+            highest = std::max(highest, at);
+            EXPECT_NEAR(std::fabs(isVertical ? b.y - a.y : b.x - a.x), 2000.0, 1e-2);
+        }
+        EXPECT_EQ(vertical, pass.lines / 2) << "grey " << pass.grey;
+        EXPECT_EQ(horizontal, pass.lines / 2) << "grey " << pass.grey;
+        EXPECT_NEAR(lowest, -1300.0, 1e-2) << "grey " << pass.grey;
+        EXPECT_NEAR(highest, pass.last, 1e-2) << "grey " << pass.grey;
     }
 }
 
