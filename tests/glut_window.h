@@ -1,12 +1,12 @@
 #pragma once
 
-// The editor's window on a private X server, for tests that draw frames with the real OpenGL
+// The editor's window on the test's own X server, for tests that draw frames with the real OpenGL
 // and read the pixels back.
 
 #include <gtest/gtest.h>
 
-// Starts the X server, opens the editor's window with the editor's own reshape and waits
-// until it is shown at WINDOW_SIZE; ends both when the test program ends.
+// Opens the editor's window on $DISPLAY with the editor's own reshape and waits until it is
+// shown at WINDOW_SIZE; closes it when the test program ends.
 class EditorWindowEnvironment : public ::testing::Environment
 {
   public:
