@@ -25,11 +25,17 @@ build:
 
 # The sanitizer run halts on the first report of any test or of an editor a test starts;
 # tests/sanitizer/run sets the options; tests/sanitizer/lsan.supp gives each suppression's reason.
-test: build
+test: build format-check
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	@cmake -S . -B $(ASAN_BUILD) $(ASAN_CMAKE_FLAGS) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	tests/sanitizer/run ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# Every C++ file in the house format (.clang-format); `clang-format -i FILE` puts one right.
+.PHONY: format-check
+format-check:
+	@clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h' 2>/dev/null || find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
+	@echo "format-check: every C++ file is in the house format"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BUILD)-bench $(BUILD)-soak $(PACKAGE_BUILD)

@@ -10,10 +10,12 @@ void mapPointerToWorld(EditorState& state, int x, int y)
     }
     // Each operation in this order, in double: the divisions first, so pixel column x
     // maps to the left edge of that column with no half-pixel offset.
-    const double wx = (static_cast<double>(x) / static_cast<double>(state.windowWidth)) * VIEW_SIZE +
-                      static_cast<double>(state.viewOrigin.x);
+    const double wx =
+        (static_cast<double>(x) / static_cast<double>(state.windowWidth)) * VIEW_SIZE +
+        static_cast<double>(state.viewOrigin.x);
     const double top = static_cast<double>(state.viewOrigin.y + VIEW_SIZE);
-    const double wy = top - (static_cast<double>(y) / static_cast<double>(state.windowHeight)) * VIEW_SIZE;
+    const double wy =
+        top - (static_cast<double>(y) / static_cast<double>(state.windowHeight)) * VIEW_SIZE;
     state.pointerWorld = Vec2{wx, wy};
 }
 
@@ -34,7 +36,8 @@ void applyProjection(const EditorState& state)
     glViewport(0, 0, state.windowWidth, state.windowHeight);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glOrtho(static_cast<double>(state.viewOrigin.x), static_cast<double>(state.viewOrigin.x + VIEW_SIZE),
-            static_cast<double>(state.viewOrigin.y), static_cast<double>(state.viewOrigin.y + VIEW_SIZE),
-            -1.0, 1.0);
+    glOrtho(static_cast<double>(state.viewOrigin.x),
+            static_cast<double>(state.viewOrigin.x + VIEW_SIZE),
+            static_cast<double>(state.viewOrigin.y),
+            static_cast<double>(state.viewOrigin.y + VIEW_SIZE), -1.0, 1.0);
 }

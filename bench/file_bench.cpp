@@ -2,7 +2,6 @@
 #include "shipfile/ship_file.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,7 +71,8 @@ static void BM_Save(benchmark::State& state)
     {
         saveShip();
     }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fs::file_size(SHIP_FILE_NAME)));
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<int64_t>(fs::file_size(SHIP_FILE_NAME)));
 }
 BENCHMARK(BM_Save)->Apply(fileSizes);
 

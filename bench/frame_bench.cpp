@@ -7,7 +7,6 @@
 #include <GL/freeglut.h>
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 
 namespace
@@ -57,8 +56,8 @@ static void BM_Frame(benchmark::State& state)
         onDisplay();
         glFinish();
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 // Ship sizes as (triangles, attachments). The first three split the cost of a frame: the
 // grid alone, the triangles without attachments, and unbound attachments alone. From 10,000
@@ -66,8 +65,14 @@ static void BM_Frame(benchmark::State& state)
 // a thousandth of it.
 static void frameSizes(benchmark::internal::Benchmark* b)
 {
-    for (const auto& [t, a] : {std::pair{0, 0}, {10000, 0}, {0, 1000}, {100, 10}, {1000, 100},
-                               {10000, 1000}, {100000, 10000}, {1000000, 100000}})
+    for (const auto& [t, a] : {std::pair{0, 0},
+                               {10000, 0},
+                               {0, 1000},
+                               {100, 10},
+                               {1000, 100},
+                               {10000, 1000},
+                               {100000, 10000},
+                               {1000000, 100000}})
     {
         b->Args({t, a});
     }
@@ -92,8 +97,8 @@ static void BM_FrameDrawing(benchmark::State& state)
         glutSwapBuffers();
         glFinish();
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FrameDrawing)->Apply(frameSizes);
 

@@ -45,7 +45,8 @@ struct Attachment
 
 struct Ship
 {
-    std::vector<Vec2> pendingPoints; // clicked towards the next triangle; at most two between events
+    std::vector<Vec2>
+        pendingPoints; // clicked towards the next triangle; at most two between events
     std::vector<Triangle> triangles; // in order of creation; the index is the identity
     std::vector<Attachment> attachments;
 };
@@ -63,18 +64,18 @@ constexpr int VIEW_SIZE = 300;
 // State shared by the event callbacks.
 struct EditorState
 {
-    ViewOrigin viewOrigin;       // lower-left corner of the visible square, world units
-    int32_t windowWidth = 0;     // pixels, 0 until the first reshape
-    int32_t windowHeight = 0;    // pixels, 0 until the first reshape
-    Vec2 pointerWorld;           // pointer at the last motion or left/right button event
-    int32_t lastPointerX = 0;    // pixels, where the pan last stepped from
+    ViewOrigin viewOrigin;    // lower-left corner of the visible square, world units
+    int32_t windowWidth = 0;  // pixels, 0 until the first reshape
+    int32_t windowHeight = 0; // pixels, 0 until the first reshape
+    Vec2 pointerWorld;        // pointer at the last motion or left/right button event
+    int32_t lastPointerX = 0; // pixels, where the pan last stepped from
     int32_t lastPointerY = 0;
-    bool panActive = false;      // at most one of the three drags is active
+    bool panActive = false; // at most one of the three drags is active
     bool vertexDragActive = false;
     bool attachmentDragActive = false;
-    int32_t draggedAttachment = 0;   // index into Ship::attachments while attachmentDragActive
-    unsigned char currentKey = 0;    // key given to newly placed attachments
-    bool modeFlag = true;            // flag given to newly placed attachments
+    int32_t draggedAttachment = 0; // index into Ship::attachments while attachmentDragActive
+    unsigned char currentKey = 0;  // key given to newly placed attachments
+    bool modeFlag = true;          // flag given to newly placed attachments
 };
 
 extern Ship ship;

@@ -22,7 +22,8 @@ static uint32_t bitsFromFloat(float f)
 static uint32_t rootMantissa(uint32_t argumentBits)
 {
     // The root is taken in double and rounded once to single precision.
-    const float root = static_cast<float>(std::sqrt(static_cast<double>(floatFromBits(argumentBits))));
+    const float root =
+        static_cast<float>(std::sqrt(static_cast<double>(floatFromBits(argumentBits))));
     return bitsFromFloat(root) & 0x7fffffu;
 }
 

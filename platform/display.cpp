@@ -1,9 +1,9 @@
 #include "platform/display.h"
 
 #include <GL/glx.h>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,9 +67,8 @@ static int onConnectionLost(Display* display)
                                      "gantrix: lost the connection to the X display '%s'\n", name);
     if (length > 0)
     {
-        const size_t size = static_cast<size_t>(length) < sizeof line
-                                ? static_cast<size_t>(length)
-                                : sizeof line - 1;
+        const size_t size = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length)
+                                                                      : sizeof line - 1;
         ssize_t ignored = write(STDERR_FILENO, line, size);
         (void)ignored;
     }

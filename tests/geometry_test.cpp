@@ -18,9 +18,9 @@ TEST(Geometry, SnapGoesToNearestGridPointAndHalfStepsDown)
     const struct
     {
         double in, out;
-    } cases[] = {{1.5625, 0.0},   {-1.5625, -3.125}, {1.5626, 3.125}, {4.6875, 3.125},
+    } cases[] = {{1.5625, 0.0},    {-1.5625, -3.125}, {1.5626, 3.125},  {4.6875, 3.125},
                  {-4.6875, -6.25}, {7.8, 6.25},       {1000.0, 1000.0}, {0.0, 0.0},
-                 {-0.1, 0.0},     {-3.125, -3.125},  {2.0e6, 2.0e6}};
+                 {-0.1, 0.0},      {-3.125, -3.125},  {2.0e6, 2.0e6}};
     for (const auto& c : cases)
     {
         const Vec2 s = snapToGrid(Vec2{c.in, c.in});

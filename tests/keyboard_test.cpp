@@ -3,9 +3,8 @@
 #include "shipfile/ship_file.h"
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 class KeyboardTest : public ScratchFolderTest

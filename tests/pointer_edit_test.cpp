@@ -1,11 +1,10 @@
 #include "app/input.h"
-#include "test_support.h"
 #include "edit/pointer_edit.h"
 #include "platform/key_state.h"
-
-#include <gtest/gtest.h>
+#include "test_support.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -32,7 +31,8 @@ void drag(double fromX, double fromY, double toX, double toY, int steps = 8)
     handlePointerButton(BUTTON_LEFT, true, px(fromX), py(fromY));
     for (int i = 1; i <= steps; i++)
     {
-        handlePointerMotion(px(fromX + (toX - fromX) * i / steps), py(fromY + (toY - fromY) * i / steps));
+        handlePointerMotion(px(fromX + (toX - fromX) * i / steps),
+                            py(fromY + (toY - fromY) * i / steps));
     }
     handlePointerButton(BUTTON_LEFT, false, px(toX), py(toY));
 }

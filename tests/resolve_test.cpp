@@ -1,6 +1,6 @@
 #include "render/markers.h"
-#include "test_support.h"
 #include "render/resolve.h"
+#include "test_support.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,9 +1,8 @@
 #include "model/table_sqrt.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 
 static uint32_t bitsOf(float f)
 {

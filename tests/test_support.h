@@ -4,9 +4,8 @@
 
 #include "model/ship.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <system_error>
 #include <unistd.h>

@@ -128,7 +128,8 @@ TEST_F(EditingTest, DragFromEmptyGridPicksUpTheCornerItReachesAndMiddleDoesNothi
     // Starts on empty grid, passes over the corner (25, 0), then carries it up.
     leftDragThrough({{50, 0}, {37.5, 0}, {25, 0}, {25, 12.5}, {25, 25}});
     const std::string moved = save();
-    EXPECT_EQ(moved, "1\r\n-0.000000 -0.000000 25.000000 25.000000 -0.000000 25.000000 3.125000\r\n0\r\n");
+    EXPECT_EQ(moved,
+              "1\r\n-0.000000 -0.000000 25.000000 25.000000 -0.000000 25.000000 3.125000\r\n0\r\n");
 
     // The middle button neither adds points nor drags corners.
     ASSERT_TRUE(editor.click(MIDDLE, px(0), py(0)));
@@ -151,7 +152,9 @@ TEST_F(EditingTest, ShiftLeftDragPansSoLaterClicksLandInThePannedWorld)
     ASSERT_TRUE(editor.click(RIGHT, 450, 450));
     ASSERT_TRUE(editor.click(RIGHT, 525, 450));
     ASSERT_TRUE(editor.click(RIGHT, 450, 375));
-    EXPECT_EQ(save(), "1\r\n-31.250000 -0.000000 -6.250000 -0.000000 -31.250000 25.000000 3.125000\r\n0\r\n");
+    EXPECT_EQ(
+        save(),
+        "1\r\n-31.250000 -0.000000 -6.250000 -0.000000 -31.250000 25.000000 3.125000\r\n0\r\n");
 }
 
 TEST_F(EditingTest, AttachmentsTakeKeyAndFlagAndFollowTheirDrag)
@@ -180,8 +183,9 @@ TEST_F(EditingTest, AttachmentsTakeKeyAndFlagAndFollowTheirDrag)
     ASSERT_TRUE(editor.waitForFrames(2)); // the binding is made by the next frames
 
     // Bound to edge 0 of triangle 0 (midpoint (12.5, 0) is nearest); the far one unbound.
-    EXPECT_EQ(save(), ONE_TRIANGLE_AT_ORIGIN.substr(0, ONE_TRIANGLE_AT_ORIGIN.size() - 3) +
-                          "2\r\n10.000000 -6.666667 81 0 0 0\r\n-100.000000 100.000000 81 9999 9999 1\r\n");
+    EXPECT_EQ(save(),
+              ONE_TRIANGLE_AT_ORIGIN.substr(0, ONE_TRIANGLE_AT_ORIGIN.size() - 3) +
+                  "2\r\n10.000000 -6.666667 81 0 0 0\r\n-100.000000 100.000000 81 9999 9999 1\r\n");
 
     // Control + left drag picks the nearest attachment and moves it along the grid.
     ASSERT_TRUE(editor.keyDown(XK_Control_L));

@@ -5,7 +5,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <png.h>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -15,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <png.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>

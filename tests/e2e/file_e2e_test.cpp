@@ -1,7 +1,6 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
-
 #include <algorithm>
 
 namespace

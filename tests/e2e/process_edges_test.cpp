@@ -5,7 +5,6 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -83,7 +82,8 @@ TEST_F(EditorTest, LoadRefusesWhatIsNotARegularFileAtOnce)
     ASSERT_EQ(unlink(file.c_str()), 0);
     ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
     ASSERT_TRUE(editor.keyTap(XK_0));
-    EXPECT_TRUE(editor.waitForStderr("gantrix: cannot load ship.hul: a FIFO, not a regular file\n"));
+    EXPECT_TRUE(
+        editor.waitForStderr("gantrix: cannot load ship.hul: a FIFO, not a regular file\n"));
     ASSERT_EQ(unlink(file.c_str()), 0);
     ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0);
     ASSERT_TRUE(editor.keyTap(XK_0));

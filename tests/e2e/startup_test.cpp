@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
 
