@@ -39,25 +39,40 @@ bool openWindow()
     opened = 1;
     return true;
 }
+
+// Opens the window and makes the case's ship, or marks the case skipped and returns false.
+bool setUpFrames(benchmark::State& state)
+{
+    if (!openWindow())
+    {
+        state.SkipWithError("no X display: run it through scripts/with-xvfb");
+        return false;
+    }
+    ship = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    return true;
+}
+
+void countFrames(benchmark::State& state)
+{
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
 } // namespace
 
 // One whole frame as the editor draws it, finished on the renderer (Mesa's software one
 // under Xvfb), with every attachment bound anew.
 static void BM_Frame(benchmark::State& state)
 {
-    if (!openWindow())
+    if (!setUpFrames(state))
     {
-        state.SkipWithError("no X display: run it through scripts/with-xvfb");
         return;
     }
-    ship = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
     {
         onDisplay();
         glFinish();
     }
-    state.counters["fps"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    countFrames(state);
 }
 // Ship sizes as (triangles, attachments). The first three split the cost of a frame: the
 // grid alone, the triangles without attachments, and unbound attachments alone. From 10,000
@@ -84,12 +99,10 @@ BENCHMARK(BM_Frame)->Apply(frameSizes);
 // frame draws, presents and finishes as BM_Frame does.
 static void BM_FrameDrawing(benchmark::State& state)
 {
-    if (!openWindow())
+    if (!setUpFrames(state))
     {
-        state.SkipWithError("no X display: run it through scripts/with-xvfb");
         return;
     }
-    ship = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     bindAttachments(ship);
     for (auto _ : state)
     {
@@ -97,8 +110,7 @@ static void BM_FrameDrawing(benchmark::State& state)
         glutSwapBuffers();
         glFinish();
     }
-    state.counters["fps"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    countFrames(state);
 }
 BENCHMARK(BM_FrameDrawing)->Apply(frameSizes);
 
@@ -108,12 +120,10 @@ BENCHMARK(BM_FrameDrawing)->Apply(frameSizes);
 // never lands on another corner.
 static void BM_FrameEditing(benchmark::State& state)
 {
-    if (!openWindow())
+    if (!setUpFrames(state))
     {
-        state.SkipWithError("no X display: run it through scripts/with-xvfb");
         return;
     }
-    ship = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const Vec2 home = ship.triangles[ship.triangles.size() / 2].corners[0];
     const Vec2 away{home.x + 3.125, home.y + 3.125};
     onDisplay();
@@ -126,8 +136,7 @@ static void BM_FrameEditing(benchmark::State& state)
         onDisplay();
         glFinish();
     }
-    state.counters["fps"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    countFrames(state);
 }
 BENCHMARK(BM_FrameEditing)
     ->Args({100000, 10000})

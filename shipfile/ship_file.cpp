@@ -117,27 +117,29 @@ static bool failParse(ReadStatus status, bool integer, const TextReader& r,
     return false;
 }
 
+// A record count: an integer that is not below zero.
+static ReadStatus readCount(TextReader& r, int& count)
+{
+    const ReadStatus status = readInteger(r, count);
+    return status == ReadStatus::ok && count < 0 ? ReadStatus::negative : status;
+}
+
 bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error)
 {
     content = ShipFileContent{};
     TextReader r;
     r.text = text;
-    // Records are reserved no further than the rest of the text can back: a damaged count
-    // must not claim memory the file does not hold.
     ShipFileContent read;
 
     int triangleCount = 0;
-    ReadStatus status = readInteger(r, triangleCount);
-    if (status == ReadStatus::ok && triangleCount < 0)
-    {
-        status = ReadStatus::negative;
-    }
+    ReadStatus status = readCount(r, triangleCount);
     if (status != ReadStatus::ok)
     {
         return failParse(status, true, r, "triangle count", error);
     }
-    // The shortest triangle record is seven one-digit numbers and their separators, so the
-    // text bounds what a count can claim.
+    // Records are reserved no further than the rest of the text can back, so a damaged count
+    // claims no memory the file does not hold: the shortest triangle record is seven one-digit
+    // numbers and their separators, the shortest attachment record six.
     read.triangles.reserve(
         std::min<size_t>(static_cast<size_t>(triangleCount), (text.size() - r.pos) / 14));
     for (int i = 0; i < triangleCount; ++i)
@@ -169,11 +171,7 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     }
 
     int attachmentCount = 0;
-    status = readInteger(r, attachmentCount);
-    if (status == ReadStatus::ok && attachmentCount < 0)
-    {
-        status = ReadStatus::negative;
-    }
+    status = readCount(r, attachmentCount);
     if (status != ReadStatus::ok)
     {
         return failParse(status, true, r, "attachment count", error);

@@ -20,7 +20,7 @@ enum class ReadStatus
     outOfRange, // an integer beyond int
     notFinite,  // nan or inf
     tooLarge,   // a number beyond the largest float
-    negative,   // a count below zero, which the caller finds
+    negative,   // a count below zero (the ship file's own rule)
 };
 
 // The place a text is read at, value by value.
