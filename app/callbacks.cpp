@@ -2,9 +2,9 @@
 
 #include "app/input.h"
 #include "app/view.h"
+#include "bind/bind_frame.h"
 #include "edit/keyboard.h"
 #include "platform/key_state.h"
-#include "render/resolve_grid.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
@@ -20,12 +20,15 @@ int createEditorWindow(int* argc, char** argv)
     return glutCreateWindow("Gantrix");
 }
 
+// What the last frame bound, kept so that each frame redoes only what changed since.
+static BindingState frameBinding;
+
 void onDisplay()
 {
     Ship& s = ship;
     // Binding belongs to the frame, so a save between frames writes what the last frame
     // found; it redoes only what the edits since that frame can have changed.
-    bindAttachments(s);
+    bindFrame(frameBinding, s.triangles, s.attachments);
     drawScene(s);
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();

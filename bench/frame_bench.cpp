@@ -1,7 +1,7 @@
 #include "app/callbacks.h"
 #include "bench/ship_generator.h"
+#include "bind/bind_frame.h"
 #include "edit/pointer_edit.h"
-#include "render/resolve_grid.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
@@ -103,7 +103,8 @@ static void BM_FrameDrawing(benchmark::State& state)
     {
         return;
     }
-    bindAttachments(ship);
+    BindingState binding;
+    bindFrame(binding, ship.triangles, ship.attachments);
     for (auto _ : state)
     {
         drawScene(ship);

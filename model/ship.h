@@ -13,18 +13,39 @@ struct Vec2
     double y = 0.0;
 };
 
-// Three corners in the order a, b, c. Edge k runs from corner k to corner (k + 1) % 3,
-// so an attachment names an edge by the index of its first corner.
+// Three corners in the order a, b, c. Edge k runs from corner k to corner nextCorner(k), so
+// an attachment names an edge by the index of its first corner.
 struct Triangle
 {
     Vec2 corners[3];
 };
+
+// The corner after `k` going round a triangle: where edge k ends.
+inline int nextCorner(int k)
+{
+    return k == 2 ? 0 : k + 1;
+}
 
 // Every edge midpoint comes from here, so binding, markers and tests agree on it to the last
 // bit; inline, as the binding takes one per edge on every frame.
 inline Vec2 midpoint(const Vec2& p, const Vec2& q)
 {
     return Vec2{(p.x + q.x) * 0.5, (p.y + q.y) * 0.5};
+}
+
+// The midpoint of edge k of `t`.
+inline Vec2 edgeMidpoint(const Triangle& t, int k)
+{
+    return midpoint(t.corners[k], t.corners[nextCorner(k)]);
+}
+
+// The squared distance from `p` to `q` that binding compares exactly: the plain scan, the
+// grid and the frame step must round it alike to agree on every tie.
+inline double squaredDistance(const Vec2& p, const Vec2& q)
+{
+    const double dx = p.x - q.x;
+    const double dy = p.y - q.y;
+    return dx * dx + dy * dy;
 }
 
 // Twice the signed area of `t`, positive when a, b, c run counter-clockwise. The saved area's
@@ -42,6 +63,10 @@ struct Attachment
     int edge = NO_EDGE;     // 0, 1 or 2: first corner of the bound edge, or NO_EDGE
     bool modeFlag = false;  // selects the marker colour; saved with the ship
 };
+
+// An edge midpoint binds an attachment only when its squared distance is below this, so a
+// bound attachment always lies within it of its edge's midpoint.
+constexpr double ATTACH_RANGE_SQ = 1000.0;
 
 struct Ship
 {

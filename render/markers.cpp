@@ -2,7 +2,6 @@
 
 #include "model/ship.h"
 #include "model/table_sqrt.h"
-#include "render/resolve.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
@@ -85,14 +84,12 @@ static MarkerPlace placeMarker(const Attachment& a, const std::vector<Triangle>&
         assert(0 <= a.edge && a.edge < 3);
         const Triangle& bound = triangles[static_cast<std::size_t>(a.triangle)];
         const Vec2& p = bound.corners[a.edge];
-        const Vec2& q = bound.corners[(a.edge + 1) % 3];
-        m.points[1] = midpoint(p, q);
+        const Vec2& q = bound.corners[nextCorner(a.edge)];
+        m.points[1] = edgeMidpoint(bound, a.edge);
         m.points[2] = markerArmTip(p, q);
         m.bound = true;
         // The attachment pass leaves out markers by this range before reading the triangle.
-        [[maybe_unused]] const double dx = m.points[1].x - at.x;
-        [[maybe_unused]] const double dy = m.points[1].y - at.y;
-        assert(dx * dx + dy * dy < ATTACH_RANGE_SQ);
+        assert(squaredDistance(m.points[1], at) < ATTACH_RANGE_SQ);
     }
     return m;
 }

@@ -3,9 +3,9 @@
 // triangles, markers, labels and pending points straddle every border of views panned
 // anywhere, in windows of several shapes, and the two framebuffers must read back equal.
 #include "app/view.h"
+#include "bind/bind_frame.h"
 #include "model/ship.h"
 #include "render/markers.h"
-#include "render/resolve_grid.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
 #include "tests/test_support.h"
@@ -19,6 +19,9 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
+
+// Kept across frames and tests, as the display callback keeps its own.
+static BindingState frameBinding;
 
 namespace
 {
@@ -374,7 +377,7 @@ TEST(FrameEquality, DrawnFramesEqualTheFramesThatSendEverything)
             e.viewOrigin = ViewOrigin{maker.pick(3001) - 1700, maker.pick(3001) - 1700};
             applyProjection(e);
             ship = maker.make(e);
-            bindAttachments(ship);
+            bindFrame(frameBinding, ship.triangles, ship.attachments);
 
             referenceDrawScene(ship);
             const std::vector<unsigned char> expected = readWindow();

@@ -6,8 +6,8 @@
 // a label's text starts) is read from GL's feedback mode, which reports the primitives GL
 // was given.
 #include "app/callbacks.h"
+#include "bind/bind_frame.h"
 #include "model/ship.h"
-#include "render/resolve_grid.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
 
@@ -19,6 +19,9 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <vector>
+
+// Kept across frames and tests, as the display callback keeps its own.
+static BindingState frameBinding;
 
 namespace
 {
@@ -83,7 +86,7 @@ struct Feedback
 // reports each primitive it was given.
 Feedback drawForFeedback()
 {
-    bindAttachments(ship);
+    bindFrame(frameBinding, ship.triangles, ship.attachments);
     std::vector<GLfloat> buffer(1 << 20);
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
     glRenderMode(GL_FEEDBACK);
@@ -164,7 +167,7 @@ class ScenePixels : public ::testing::Test
     // with this renderer the front buffer of a window on Xvfb reads back only black).
     void drawAndRead()
     {
-        bindAttachments(ship);
+        bindFrame(frameBinding, ship.triangles, ship.attachments);
         drawScene(ship);
         pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
         glReadBuffer(GL_BACK);

@@ -1,9 +1,10 @@
-#include "render/resolve.h"
+#include "bind/bind_plain.h"
 
 #include <cstddef>
 
-void resolveAttachment(const std::vector<Triangle>& triangles, Attachment& attachment)
+void bindOneByOne(const std::vector<Triangle>& triangles, Attachment& attachment)
 {
+    const Vec2 at{attachment.x, attachment.y};
     double best = ATTACH_RANGE_SQ;
     bool found = false;
     int triangle = NO_EDGE;
@@ -14,13 +15,9 @@ void resolveAttachment(const std::vector<Triangle>& triangles, Attachment& attac
     // midpoint to the last bit) can never bind; only a strictly nearer edge met later can.
     for (std::size_t i = 0; i < triangles.size(); i++)
     {
-        const Triangle& t = triangles[i];
         for (int k = 0; k < 3; k++)
         {
-            const Vec2 m = midpoint(t.corners[k], t.corners[(k + 1) % 3]);
-            const double dx = m.x - attachment.x;
-            const double dy = m.y - attachment.y;
-            const double d = dx * dx + dy * dy;
+            const double d = squaredDistance(edgeMidpoint(triangles[i], k), at);
             if (d < best)
             {
                 best = d;

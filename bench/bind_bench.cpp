@@ -1,6 +1,6 @@
 #include "bench/ship_generator.h"
-#include "render/resolve.h"
-#include "render/resolve_grid.h"
+#include "bind/bind_frame.h"
+#include "bind/bind_plain.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>
@@ -16,7 +16,7 @@ static void shipSizes(benchmark::internal::Benchmark* b)
 }
 
 // One frame's binding of every attachment with the one-by-one scan over all edges.
-static void BM_ResolveNaive(benchmark::State& state)
+static void BM_BindOneByOne(benchmark::State& state)
 {
     Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     int bound = 0;
@@ -25,14 +25,14 @@ static void BM_ResolveNaive(benchmark::State& state)
         bound = 0;
         for (Attachment& a : s.attachments)
         {
-            resolveAttachment(s.triangles, a);
+            bindOneByOne(s.triangles, a);
             bound += a.triangle != NO_EDGE ? 1 : 0;
         }
         benchmark::DoNotOptimize(bound);
     }
     state.counters["bound"] = bound;
 }
-BENCHMARK(BM_ResolveNaive)->Apply(shipSizes);
+BENCHMARK(BM_BindOneByOne)->Apply(shipSizes);
 
 // Adds one small triangle at x = 2e9, far beyond the rest of the ship, when `outlier` is set.
 static void addOutlier(Ship& s, bool outlier)
@@ -59,19 +59,19 @@ static int boundCount(const Ship& s)
 
 // One frame's binding of every attachment from scratch with the grid of edge midpoints, on
 // the ship alone and with one far-flung triangle added.
-static void BM_Resolve(benchmark::State& state)
+static void BM_BindWithGrid(benchmark::State& state)
 {
     Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     addOutlier(s, state.range(2) != 0);
-    BindingGrid grid;
+    MidpointGrid grid;
     for (auto _ : state)
     {
-        resolveAttachments(grid, s.triangles, s.attachments);
+        bindWithGrid(grid, s.triangles, s.attachments);
         benchmark::DoNotOptimize(s.attachments.data());
     }
     state.counters["bound"] = boundCount(s);
 }
-BENCHMARK(BM_Resolve)
+BENCHMARK(BM_BindWithGrid)
     ->Args({100, 10, 0})
     ->Args({1000, 100, 0})
     ->Args({10000, 1000, 0})
@@ -96,10 +96,11 @@ static void BM_BindSteady(benchmark::State& state)
 {
     Ship s = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     addOutlier(s, state.range(2) != 0);
-    bindAttachments(s);
+    BindingState binding;
+    bindFrame(binding, s.triangles, s.attachments);
     for (auto _ : state)
     {
-        bindAttachments(s);
+        bindFrame(binding, s.triangles, s.attachments);
         benchmark::DoNotOptimize(s.attachments.data());
     }
     state.counters["bound"] = boundCount(s);
@@ -125,7 +126,8 @@ static void BM_BindEditing(benchmark::State& state)
             }
         }
     }
-    bindAttachments(s);
+    BindingState binding;
+    bindFrame(binding, s.triangles, s.attachments);
     bool away = false;
     for (auto _ : state)
     {
@@ -135,7 +137,7 @@ static void BM_BindEditing(benchmark::State& state)
             c->x = away ? home.x + 3.125 : home.x;
             c->y = away ? home.y + 3.125 : home.y;
         }
-        bindAttachments(s);
+        bindFrame(binding, s.triangles, s.attachments);
         benchmark::DoNotOptimize(s.attachments.data());
     }
     state.counters["corners"] = static_cast<double>(shared.size());

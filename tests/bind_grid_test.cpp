@@ -1,5 +1,5 @@
-#include "render/resolve.h"
-#include "render/resolve_grid.h"
+#include "bind/bind_frame.h"
+#include "bind/bind_plain.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"
 
@@ -104,15 +104,15 @@ RandomShip makeShip(unsigned seed, int triangleCount, int attachmentCount, doubl
 }
 
 // Compares the grid search with the one-by-one search; returns how many attachments bound.
-int expectSameBindings(const RandomShip& s, BindingGrid& grid, const char* what)
+int expectSameBindings(const RandomShip& s, MidpointGrid& grid, const char* what)
 {
     std::vector<Attachment> naive = s.attachments;
     std::vector<Attachment> fast = s.attachments;
     for (Attachment& a : naive)
     {
-        resolveAttachment(s.triangles, a);
+        bindOneByOne(s.triangles, a);
     }
-    resolveAttachments(grid, s.triangles, fast);
+    bindWithGrid(grid, s.triangles, fast);
     int bound = 0;
     for (std::size_t j = 0; j < naive.size(); j++)
     {
@@ -124,9 +124,9 @@ int expectSameBindings(const RandomShip& s, BindingGrid& grid, const char* what)
 }
 } // namespace
 
-TEST(ResolveGrid, SameBindingsAsOneByOneOnRandomShips)
+TEST(BindGrid, SameBindingsAsOneByOneOnRandomShips)
 {
-    BindingGrid grid; // reused across ships, as the editor reuses it across frames
+    MidpointGrid grid; // reused across ships, as the editor reuses it across frames
     int bound = 0, total = 0;
     for (unsigned seed = 1; seed <= 300; seed++)
     {
@@ -145,9 +145,9 @@ TEST(ResolveGrid, SameBindingsAsOneByOneOnRandomShips)
     EXPECT_LT(bound, total * 9 / 10);
 }
 
-TEST(ResolveGrid, EdgeCasesMatchOneByOne)
+TEST(BindGrid, EdgeCasesMatchOneByOne)
 {
-    BindingGrid grid;
+    MidpointGrid grid;
     RandomShip s;
     // No triangles: everything unbound.
     Attachment a;
@@ -322,7 +322,7 @@ void randomEdit(std::mt19937& rng, double spread)
 
 // Frames of random edits, each ending in the frame's binding step: after every frame, each
 // attachment holds what the one-by-one search gives for the ship as it is at that frame.
-TEST(ResolveGrid, FrameBindingFollowsEveryEdit)
+TEST(BindGrid, FrameBindingFollowsEveryEdit)
 {
     BindingState state; // one for the whole run, as the editor keeps one across loads
     int rebound = 0;    // attachments whose binding changed though they stayed in place
@@ -342,12 +342,12 @@ TEST(ResolveGrid, FrameBindingFollowsEveryEdit)
             {
                 randomEdit(rng, spread);
             }
-            bindShip(state, ship.triangles, ship.attachments);
+            bindFrame(state, ship.triangles, ship.attachments);
             for (std::size_t j = 0; j < ship.attachments.size(); j++)
             {
                 const Attachment& a = ship.attachments[j];
                 Attachment naive = a;
-                resolveAttachment(ship.triangles, naive);
+                bindOneByOne(ship.triangles, naive);
                 EXPECT_EQ(a.triangle, naive.triangle) << "seed " << seed << " frame " << frame;
                 EXPECT_EQ(a.edge, naive.edge) << "seed " << seed << " frame " << frame;
                 bound += naive.triangle != NO_EDGE ? 1 : 0;
@@ -371,22 +371,22 @@ TEST(ResolveGrid, FrameBindingFollowsEveryEdit)
 
 // The binding's storage follows the ship: bounded per triangle for a large one, and given
 // back when a tiny ship replaces it.
-TEST(ResolveGrid, StorageFollowsTheShip)
+TEST(BindGrid, StorageFollowsTheShip)
 {
     BindingState state;
     RandomShip big = makeShip(7, 60000, 3000, 2000);
-    bindShip(state, big.triangles, big.attachments);
+    bindFrame(state, big.triangles, big.attachments);
     const std::size_t bigBytes = bindingStorageBytes(state);
     EXPECT_GE(bigBytes, 60000 * sizeof(Triangle)); // the snapshot of the triangles alone
     EXPECT_LT(bigBytes, 60000 * 250);
 
     RandomShip tiny = makeShip(8, 4, 3, 60);
-    bindShip(state, tiny.triangles, tiny.attachments);
+    bindFrame(state, tiny.triangles, tiny.attachments);
     EXPECT_LT(bindingStorageBytes(state), 4096u);
     for (const Attachment& a : tiny.attachments)
     {
         Attachment naive = a;
-        resolveAttachment(tiny.triangles, naive);
+        bindOneByOne(tiny.triangles, naive);
         EXPECT_EQ(a.triangle, naive.triangle);
         EXPECT_EQ(a.edge, naive.edge);
     }
