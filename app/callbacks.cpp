@@ -1,11 +1,10 @@
 #include "app/callbacks.h"
 
+#include "app/frame.h"
 #include "app/input.h"
-#include "app/view.h"
 #include "bind/bind_frame.h"
 #include "edit/keyboard.h"
 #include "platform/key_state.h"
-#include "render/scene.h"
 
 #include <GL/freeglut.h>
 
@@ -29,7 +28,7 @@ void onDisplay()
     // Binding belongs to the frame, so a save between frames writes what the last frame
     // found; it redoes only what the edits since that frame can have changed.
     bindFrame(frameBinding, s.triangles, s.attachments);
-    drawScene(s);
+    drawFrame(s, editor);
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();
     glutPostRedisplay();
@@ -74,9 +73,6 @@ void onReshape(int width, int height)
     EditorState& e = editor;
     e.windowWidth = width;
     e.windowHeight = height;
-    applyProjection(e);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
 }
 
 void onMotion(int x, int y)
@@ -86,11 +82,14 @@ void onMotion(int x, int y)
 
 void onMouse(int button, int state, int x, int y)
 {
+    // The toolkit's button numbers become the editor's here, and only here.
     if (button != GLUT_LEFT_BUTTON && button != GLUT_RIGHT_BUTTON)
     {
         return;
     }
     // The toolkit's modifier report is exact here (not in the motion callback).
     noteEventModifiers(glutGetModifiers());
-    handlePointerButton(button, state == GLUT_DOWN, x, y);
+    const PointerButton pointer =
+        button == GLUT_LEFT_BUTTON ? PointerButton::Left : PointerButton::Right;
+    handlePointerButton(pointer, state == GLUT_DOWN, x, y);
 }

@@ -13,6 +13,7 @@ int createEditorWindow(int* argc, char** argv);
 // next one.
 void onDisplay();
 
+// Reshape and pointer events only update the editor state; each frame sets GL's from it.
 void onKeyboard(unsigned char character, int x, int y);
 void onReshape(int width, int height);
 void onMouse(int button, int state, int x, int y);

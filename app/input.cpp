@@ -12,7 +12,6 @@ void handlePointerMotion(int x, int y)
     if (e.panActive)
     {
         panStep(e, x, y);
-        applyProjection(e);
     }
     if (e.vertexDragActive && cornerDragStep(previous, e.pointerWorld))
     {
@@ -24,12 +23,8 @@ void handlePointerMotion(int x, int y)
     }
 }
 
-void handlePointerButton(int button, bool pressed, int x, int y)
+void handlePointerButton(PointerButton button, bool pressed, int x, int y)
 {
-    if (button != BUTTON_LEFT && button != BUTTON_RIGHT)
-    {
-        return;
-    }
     // The event's own position first: it updates the pointer and carries any pan or
     // drag in progress to here before the button changes anything.
     handlePointerMotion(x, y);

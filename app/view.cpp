@@ -1,7 +1,5 @@
 #include "app/view.h"
 
-#include <GL/gl.h>
-
 void mapPointerToWorld(EditorState& state, int x, int y)
 {
     if (state.windowWidth == 0 || state.windowHeight == 0)
@@ -29,15 +27,4 @@ void panStep(EditorState& state, int x, int y)
     const int32_t dy = y - state.lastPointerY;
     state.viewOrigin.y += dy / 2;
     state.lastPointerY = y;
-}
-
-void applyProjection(const EditorState& state)
-{
-    glViewport(0, 0, state.windowWidth, state.windowHeight);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(static_cast<double>(state.viewOrigin.x),
-            static_cast<double>(state.viewOrigin.x + VIEW_SIZE),
-            static_cast<double>(state.viewOrigin.y),
-            static_cast<double>(state.viewOrigin.y + VIEW_SIZE), -1.0, 1.0);
 }

@@ -9,6 +9,3 @@ void mapPointerToWorld(EditorState& state, int x, int y);
 // Moves the view origin by half the pointer's travel since the last pan step, truncated
 // toward zero, and makes (x, y) the new reference; the remainder is dropped.
 void panStep(EditorState& state, int x, int y);
-
-// Sets the viewport to the whole window and the projection to the visible square.
-void applyProjection(const EditorState& state);

@@ -1,8 +1,8 @@
 #include "app/callbacks.h"
+#include "app/frame.h"
 #include "bench/ship_generator.h"
 #include "bind/bind_frame.h"
 #include "edit/pointer_edit.h"
-#include "render/scene.h"
 
 #include <GL/freeglut.h>
 
@@ -107,7 +107,7 @@ static void BM_FrameDrawing(benchmark::State& state)
     bindFrame(binding, ship.triangles, ship.attachments);
     for (auto _ : state)
     {
-        drawScene(ship);
+        drawFrame(ship, editor);
         glutSwapBuffers();
         glFinish();
     }

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -210,9 +211,27 @@ void bindFrame(BindingState& state, const std::vector<Triangle>& triangles,
     releaseSpare(state.searched);
 }
 
+void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
+                  std::vector<Attachment>& attachments)
+{
+    buildGrid(grid, triangles);
+    std::vector<uint32_t> all(attachments.size());
+    for (std::size_t j = 0; j < all.size(); j++)
+    {
+        all[j] = static_cast<uint32_t>(j);
+    }
+    bindListed(grid, attachments, all);
+}
+
 std::size_t bindingStorageBytes(const BindingState& state)
 {
-    return gridStorageBytes(state.grid) + state.triangles.capacity() * sizeof(Triangle) +
+    const MidpointGrid& g = state.grid;
+    // A table node holds its key, its value and a link to the next.
+    const std::size_t node = sizeof(std::pair<const uint64_t, uint32_t>) + sizeof(void*);
+    return g.blockOf.bucket_count() * sizeof(void*) + g.blockOf.size() * node +
+           g.blocks.capacity() * sizeof(MidpointGrid::Block) +
+           (g.entries.capacity() + g.far.capacity()) * sizeof(MidpointGrid::Entry) +
+           state.triangles.capacity() * sizeof(Triangle) +
            state.attachments.capacity() * sizeof(BindingState::Bound) +
            (state.changed.capacity() + state.searched.capacity()) * sizeof(uint32_t) +
            state.moved.capacity() * sizeof(Vec2);

@@ -25,6 +25,11 @@ struct BindingState
     std::vector<uint32_t> searched;  // scratch: attachments to search for again
 };
 
+// Builds the grid for `triangles` and binds every attachment through it: exactly what
+// bindOneByOne gives, at a cost that grows with the ship, not attachments times triangles.
+void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
+                  std::vector<Attachment>& attachments);
+
 // The frame's binding: leaves every attachment's `triangle` and `edge` as bindOneByOne
 // would, working from what `state` kept of the previous call: unchanged attachments get
 // their previous fields back (a load may have cleared them), and only attachments that

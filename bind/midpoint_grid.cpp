@@ -83,11 +83,12 @@ uint32_t cellInBlock(uint32_t cx, uint32_t cy)
     return ((cy & CELL_IN_BLOCK) << BLOCK_SHIFT) | (cx & CELL_IN_BLOCK);
 }
 
-// The head of cell (cx, cy), adding its block when needed.
-uint32_t& cellHead(MidpointGrid& g, uint32_t cx, uint32_t cy)
+// The head of the cell holding the near midpoint `m`, adding its block when needed.
+uint32_t& cellHead(MidpointGrid& g, Vec2 m)
 {
-    const uint32_t b = blockFor(g, cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT);
-    return g.blocks[b].head[cellInBlock(cx, cy)];
+    const uint32_t cx = cellCoordinate(m.x, g.inverseCellSize);
+    const uint32_t cy = cellCoordinate(m.y, g.inverseCellSize);
+    return g.blocks[blockFor(g, cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT)].head[cellInBlock(cx, cy)];
 }
 
 // The median edge of a sample of triangles, rounded down to a power of two, so that a few
@@ -122,156 +123,7 @@ double chooseCellSize(const std::vector<Triangle>& triangles)
     }
     return size;
 }
-} // namespace
 
-bool canBind(Vec2 m)
-{
-    return std::isfinite(m.x) && std::isfinite(m.y);
-}
-
-void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
-{
-    assert(triangles.size() <= NO_ENTRY / 3);
-    g.cellSize = chooseCellSize(triangles);
-    g.inverseCellSize = 1.0 / g.cellSize;
-    g.far.clear();
-    g.freeEntry = NO_ENTRY;
-    g.blocks.clear();
-    std::unordered_map<uint64_t, uint32_t>().swap(g.blockOf);
-
-    // First pass: far midpoints to their list, near ones counted in their cell's head, and
-    // the cell of each remembered so that the second pass need not look it up again.
-    const double inverse = g.inverseCellSize;
-    std::vector<uint32_t> cellOf;
-    cellOf.reserve(triangles.size() * 3);
-    for (std::size_t i = 0; i < triangles.size(); i++)
-    {
-        for (int k = 0; k < 3; k++)
-        {
-            const Vec2 m = edgeMidpoint(triangles[i], k);
-            if (!canBind(m))
-            {
-                continue;
-            }
-            if (!isNear(m.x, m.y))
-            {
-                g.far.push_back(Entry{m, edgeId(i, k), NO_ENTRY});
-                continue;
-            }
-            const uint32_t cx = cellCoordinate(m.x, inverse);
-            const uint32_t cy = cellCoordinate(m.y, inverse);
-            const uint32_t b = blockFor(g, cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT);
-            const uint32_t c = cellInBlock(cx, cy);
-            uint32_t& count = g.blocks[b].head[c];
-            count = count == NO_ENTRY ? 1 : count + 1;
-            assert(b < (1u << (32 - 2 * BLOCK_SHIFT)));
-            cellOf.push_back((b << (2 * BLOCK_SHIFT)) | c);
-        }
-    }
-
-    // Each cell gets a contiguous run of entries, in the order blocks were first needed,
-    // which follows the triangles and so keeps neighbours close. Runs are filled from
-    // their end, `head` moving from the run's end to its start; the last entry of each run
-    // is marked beforehand, so the fill knows where a cell's chain ends.
-    g.entries.assign(cellOf.size(), Entry{Vec2{}, 0, 0});
-    uint32_t start = 0;
-    for (Block& block : g.blocks)
-    {
-        for (uint32_t& head : block.head)
-        {
-            if (head != NO_ENTRY)
-            {
-                start += head;
-                head = start;
-                g.entries[start - 1].next = NO_ENTRY;
-            }
-        }
-    }
-    std::size_t e = 0;
-    for (std::size_t i = 0; i < triangles.size(); i++)
-    {
-        for (int k = 0; k < 3; k++)
-        {
-            const Vec2 m = edgeMidpoint(triangles[i], k);
-            if (!canBind(m) || !isNear(m.x, m.y))
-            {
-                continue;
-            }
-            const uint32_t ref = cellOf[e++];
-            uint32_t& head = g.blocks[ref >> (2 * BLOCK_SHIFT)].head[ref & CELLS_IN_BLOCK_MASK];
-            const uint32_t p = --head;
-            const uint32_t next = g.entries[p].next == NO_ENTRY ? NO_ENTRY : p + 1;
-            g.entries[p] = Entry{m, edgeId(i, k), next};
-        }
-    }
-    g.builtBlocks = g.blocks.size();
-    releaseSpare(g.entries);
-    releaseSpare(g.blocks);
-    releaseSpare(g.far);
-}
-
-void insertMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
-{
-    if (!canBind(m))
-    {
-        return;
-    }
-    if (!isNear(m.x, m.y))
-    {
-        g.far.push_back(Entry{m, id, NO_ENTRY});
-        return;
-    }
-    uint32_t e = g.freeEntry;
-    if (e != NO_ENTRY)
-    {
-        g.freeEntry = g.entries[e].next;
-    }
-    else
-    {
-        e = static_cast<uint32_t>(g.entries.size());
-        g.entries.push_back(Entry{});
-    }
-    uint32_t& head =
-        cellHead(g, cellCoordinate(m.x, g.inverseCellSize), cellCoordinate(m.y, g.inverseCellSize));
-    g.entries[e] = Entry{m, id, head};
-    head = e;
-}
-
-void removeMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
-{
-    if (!canBind(m))
-    {
-        return;
-    }
-    if (!isNear(m.x, m.y))
-    {
-        for (Entry& f : g.far)
-        {
-            if (f.edgeId == id)
-            {
-                f = g.far.back();
-                g.far.pop_back();
-                return;
-            }
-        }
-        assert(false && "far midpoint not filed");
-        return;
-    }
-    uint32_t* link = &cellHead(g, cellCoordinate(m.x, g.inverseCellSize),
-                               cellCoordinate(m.y, g.inverseCellSize));
-    while (*link != NO_ENTRY && g.entries[*link].edgeId != id)
-    {
-        link = &g.entries[*link].next;
-    }
-    assert(*link != NO_ENTRY);
-    const uint32_t e = *link;
-    *link = g.entries[e].next;
-    g.entries[e].next = g.freeEntry;
-    g.freeEntry = e;
-}
-
-namespace
-{
 // The smallest distance so far, how many midpoints have it, and the edge of the first.
 struct Nearest
 {
@@ -377,6 +229,144 @@ void bindInGrid(const MidpointGrid& g, Attachment& a)
 }
 } // namespace
 
+void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
+{
+    assert(triangles.size() <= NO_ENTRY / 3);
+    g.cellSize = chooseCellSize(triangles);
+    g.inverseCellSize = 1.0 / g.cellSize;
+    g.far.clear();
+    g.freeEntry = NO_ENTRY;
+    g.blocks.clear();
+    decltype(g.blockOf)().swap(g.blockOf);
+
+    // First pass: far midpoints to their list, near ones counted in their cell's head, and
+    // the cell of each remembered so that the second pass need not look it up again.
+    std::vector<uint32_t> cellOf;
+    cellOf.reserve(triangles.size() * 3);
+    for (std::size_t i = 0; i < triangles.size(); i++)
+    {
+        for (int k = 0; k < 3; k++)
+        {
+            const Vec2 m = edgeMidpoint(triangles[i], k);
+            if (!canBind(m))
+            {
+                continue;
+            }
+            if (!isNear(m.x, m.y))
+            {
+                g.far.push_back(Entry{m, edgeId(i, k), NO_ENTRY});
+                continue;
+            }
+            const uint32_t cx = cellCoordinate(m.x, g.inverseCellSize);
+            const uint32_t cy = cellCoordinate(m.y, g.inverseCellSize);
+            const uint32_t b = blockFor(g, cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT);
+            const uint32_t c = cellInBlock(cx, cy);
+            uint32_t& count = g.blocks[b].head[c];
+            count = count == NO_ENTRY ? 1 : count + 1;
+            assert(b < (1u << (32 - 2 * BLOCK_SHIFT)));
+            cellOf.push_back((b << (2 * BLOCK_SHIFT)) | c);
+        }
+    }
+
+    // Each cell gets a contiguous run of entries, in the order blocks were first needed,
+    // which follows the triangles and so keeps neighbours close. Runs are filled from
+    // their end, `head` moving from the run's end to its start; the last entry of each run
+    // is marked beforehand, so the fill knows where a cell's chain ends.
+    g.entries.assign(cellOf.size(), Entry{Vec2{}, 0, 0});
+    uint32_t start = 0;
+    for (Block& block : g.blocks)
+    {
+        for (uint32_t& head : block.head)
+        {
+            if (head != NO_ENTRY)
+            {
+                start += head;
+                head = start;
+                g.entries[start - 1].next = NO_ENTRY;
+            }
+        }
+    }
+    std::size_t e = 0;
+    for (std::size_t i = 0; i < triangles.size(); i++)
+    {
+        for (int k = 0; k < 3; k++)
+        {
+            const Vec2 m = edgeMidpoint(triangles[i], k);
+            if (!canBind(m) || !isNear(m.x, m.y))
+            {
+                continue;
+            }
+            const uint32_t ref = cellOf[e++];
+            uint32_t& head = g.blocks[ref >> (2 * BLOCK_SHIFT)].head[ref & CELLS_IN_BLOCK_MASK];
+            const uint32_t p = --head;
+            const uint32_t next = g.entries[p].next == NO_ENTRY ? NO_ENTRY : p + 1;
+            g.entries[p] = Entry{m, edgeId(i, k), next};
+        }
+    }
+    g.builtBlocks = g.blocks.size();
+    releaseSpare(g.entries);
+    releaseSpare(g.blocks);
+    releaseSpare(g.far);
+}
+
+void insertMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
+{
+    if (!canBind(m))
+    {
+        return;
+    }
+    if (!isNear(m.x, m.y))
+    {
+        g.far.push_back(Entry{m, id, NO_ENTRY});
+        return;
+    }
+    uint32_t e = g.freeEntry;
+    if (e != NO_ENTRY)
+    {
+        g.freeEntry = g.entries[e].next;
+    }
+    else
+    {
+        e = static_cast<uint32_t>(g.entries.size());
+        g.entries.push_back(Entry{});
+    }
+    uint32_t& head = cellHead(g, m);
+    g.entries[e] = Entry{m, id, head};
+    head = e;
+}
+
+void removeMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
+{
+    if (!canBind(m))
+    {
+        return;
+    }
+    if (!isNear(m.x, m.y))
+    {
+        for (Entry& f : g.far)
+        {
+            if (f.edgeId == id)
+            {
+                f = g.far.back();
+                g.far.pop_back();
+                return;
+            }
+        }
+        assert(false && "far midpoint not filed");
+        return;
+    }
+    uint32_t* link = &cellHead(g, m);
+    while (*link != NO_ENTRY && g.entries[*link].edgeId != id)
+    {
+        link = &g.entries[*link].next;
+    }
+    assert(*link != NO_ENTRY);
+    const uint32_t e = *link;
+    *link = g.entries[e].next;
+    g.entries[e].next = g.freeEntry;
+    g.freeEntry = e;
+}
+
 void bindListed(const MidpointGrid& g, std::vector<Attachment>& attachments,
                 std::vector<uint32_t>& which)
 {
@@ -407,25 +397,4 @@ void bindListed(const MidpointGrid& g, std::vector<Attachment>& attachments,
     {
         bindInGrid(g, attachments[j]);
     }
-}
-
-void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
-                  std::vector<Attachment>& attachments)
-{
-    buildGrid(grid, triangles);
-    std::vector<uint32_t> all(attachments.size());
-    for (std::size_t j = 0; j < all.size(); j++)
-    {
-        all[j] = static_cast<uint32_t>(j);
-    }
-    bindListed(grid, attachments, all);
-}
-
-std::size_t gridStorageBytes(const MidpointGrid& g)
-{
-    // A table node holds its key, its value and a link to the next.
-    const std::size_t node = sizeof(std::pair<const uint64_t, uint32_t>) + sizeof(void*);
-    return g.blockOf.bucket_count() * sizeof(void*) + g.blockOf.size() * node +
-           g.blocks.capacity() * sizeof(MidpointGrid::Block) +
-           (g.entries.capacity() + g.far.capacity()) * sizeof(MidpointGrid::Entry);
 }

@@ -2,6 +2,7 @@
 
 #include "bind/bind_plain.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
@@ -64,7 +65,10 @@ inline uint32_t edgeId(std::size_t triangle, int edge)
 
 // Only finite midpoints can ever bind: an infinite or NaN distance is neither below nor
 // equal to the best.
-bool canBind(Vec2 m);
+inline bool canBind(Vec2 m)
+{
+    return std::isfinite(m.x) && std::isfinite(m.y);
+}
 
 // Files every edge midpoint of `triangles` anew, with a cell size to suit them.
 void buildGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles);
@@ -80,11 +84,3 @@ void removeMidpoint(MidpointGrid& grid, Vec2 m, uint32_t id);
 // looking only at the midpoints in the cells around it.
 void bindListed(const MidpointGrid& grid, std::vector<Attachment>& attachments,
                 std::vector<uint32_t>& which);
-
-// Builds the grid for `triangles` and binds every attachment through it: exactly what
-// bindOneByOne gives, at a cost that grows with the ship, not attachments times triangles.
-void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
-                  std::vector<Attachment>& attachments);
-
-// Bytes of storage that `grid` holds, spare capacity included; the table's nodes estimated.
-std::size_t gridStorageBytes(const MidpointGrid& grid);

@@ -68,10 +68,10 @@ void addPoint()
 }
 } // namespace
 
-void pointerButtonAction(int button, bool pressed, int x, int y)
+void pointerButtonAction(PointerButton button, bool pressed, int x, int y)
 {
     EditorState& e = editor;
-    if (button == BUTTON_LEFT)
+    if (button == PointerButton::Left)
     {
         if (!pressed)
         {
@@ -96,7 +96,7 @@ void pointerButtonAction(int button, bool pressed, int x, int y)
             e.vertexDragActive = true;
         }
     }
-    else if (button == BUTTON_RIGHT && pressed)
+    else if (button == PointerButton::Right && pressed)
     {
         if (isKeyDown(Key::Control))
         {

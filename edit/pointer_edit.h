@@ -2,13 +2,16 @@
 
 #include "model/ship.h"
 
-// Mouse buttons as the toolkit numbers them; other buttons are ignored.
-constexpr int BUTTON_LEFT = 0;
-constexpr int BUTTON_RIGHT = 2;
+// The two mouse buttons the editor uses; the window callbacks ignore every other.
+enum class PointerButton
+{
+    Left,
+    Right
+};
 
 // What a left or right press or release does, once the pointer of this event has been
 // mapped to world units (and any pan or drag step has run). x and y are in pixels.
-void pointerButtonAction(int button, bool pressed, int x, int y);
+void pointerButtonAction(PointerButton button, bool pressed, int x, int y);
 
 // Moves every corner on the grid point under `previous` to the grid point under `next`.
 // Returns true when Control is held and a corner moved: the motion handling ends there.

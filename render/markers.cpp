@@ -2,7 +2,8 @@
 
 #include "model/ship.h"
 #include "model/table_sqrt.h"
-#include "render/scene.h"
+#include "render/gl_vertex.h"
+#include "render/reach.h"
 
 #include <GL/freeglut.h>
 
@@ -16,18 +17,13 @@
 // the label font reach 3 pixels below the raster position and never past its advance.
 constexpr double LABEL_SCISSOR_MARGIN = 8.0;
 
-static void vertex(const Vec2& p)
-{
-    glVertex2f(static_cast<float>(p.x), static_cast<float>(p.y));
-}
-
 static void drawSegment(const Vec2& from, const Vec2& to, float width)
 {
     glLineWidth(width);
     glBegin(GL_LINES);
     {
-        vertex(from);
-        vertex(to);
+        sendVertex(from);
+        sendVertex(to);
     }
     glEnd();
 }
@@ -37,7 +33,7 @@ static void drawDot(const Vec2& at, float size)
     glPointSize(size);
     glBegin(GL_POINTS);
     {
-        vertex(at);
+        sendVertex(at);
     }
     glEnd();
 }
@@ -128,28 +124,52 @@ static double clamp(double v, int limit)
     return std::fmin(std::fmax(v, 0.0), static_cast<double>(limit));
 }
 
-// First of 256 display lists, one a key, each holding the key's glyph as the font sends
-// it; 0 before the first label and wherever GL has no lists to give.
-static GLuint glyphLists = 0;
+// The label font as display lists, one a key, each holding the key's glyph as the font sends
+// it, and the widest glyph's advance.
+struct LabelGlyphs
+{
+    GLuint lists = 0; // the first list; 0 before the first label and where GL gives none
+    int widest = 0;   // pixels; 0 until measured
+};
+
+// Made with the first frame's labels and kept for the life of the GL context.
+static LabelGlyphs labelGlyphs;
 
 // The software renderer draws a glyph from a display list out of a texture of all of them
 // that it builds once, where a glyph sent directly costs a texture and a draw of its own,
 // about five times as much. GL runs a list as the commands it holds, here the font's own
-// bitmap, so the pixels are the same.
-static GLuint labelGlyphLists()
+// bitmap, so the pixels are the same. The font never changes, so its widest glyph is
+// measured once, with the lists.
+static const LabelGlyphs& madeLabelGlyphs()
 {
+    LabelGlyphs& g = labelGlyphs;
     // Made anew should this be another GL context than the last frame's.
-    if (glyphLists == 0 || glIsList(glyphLists) == GL_FALSE)
+    if (g.lists == 0 || glIsList(g.lists) == GL_FALSE)
     {
-        glyphLists = glGenLists(256);
-        for (GLuint c = 0; glyphLists != 0 && c < 256; c++)
+        g.lists = glGenLists(256);
+        for (GLuint c = 0; g.lists != 0 && c < 256; c++)
         {
-            glNewList(glyphLists + c, GL_COMPILE);
+            glNewList(g.lists + c, GL_COMPILE);
             glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, static_cast<int>(c));
             glEndList();
         }
     }
-    return glyphLists;
+    for (int c = 1; g.widest == 0 && c < 256; c++)
+    {
+        const unsigned char text[2] = {static_cast<unsigned char>(c), 0};
+        g.widest = std::max(g.widest, glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text));
+    }
+    return g;
+}
+
+// How far left of and below its attachment a label of `length` pixels starts, world units,
+// in a window `width` pixels wide. The offsets turn pixels into world units at 200 / width
+// (not the view's 300 / width), so the text starts a little left of the attachment and its
+// baseline sits a little below it.
+static Vec2 labelOffset(int length, int width)
+{
+    const double w = static_cast<double>(width);
+    return Vec2{(static_cast<double>(length) / w) * 200.0 * 0.5, (3.5 / w) * 200.0};
 }
 
 // What the labels of a frame need of its view.
@@ -172,21 +192,16 @@ static LabelView labelView(const EditorState& e)
     v.origin = Vec2{static_cast<double>(e.viewOrigin.x), static_cast<double>(e.viewOrigin.y)};
     v.valid = viewReach(e, 1.0);
     v.glyphs = viewReach(e, LABEL_SCISSOR_MARGIN);
-    v.lists = labelGlyphLists();
+    const LabelGlyphs& glyphs = madeLabelGlyphs();
+    v.lists = glyphs.lists;
     // A raster position lies left of and below its attachment by at most the offsets of the
     // widest glyph, and a little more for the rounding.
     v.nearby = v.valid;
     if (v.width != 0)
     {
-        int widest = 0;
-        for (int c = 1; c < 256; c++)
-        {
-            const unsigned char text[2] = {static_cast<unsigned char>(c), 0};
-            widest = std::max(widest, glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text));
-        }
-        const double w = static_cast<double>(v.width);
-        v.nearby.right += (widest / w) * 200.0 * 0.5 + 1.0;
-        v.nearby.top += (3.5 / w) * 200.0 + 1.0;
+        const Vec2 offset = labelOffset(glyphs.widest, v.width);
+        v.nearby.right += offset.x + 1.0;
+        v.nearby.top += offset.y + 1.0;
     }
     return v;
 }
@@ -201,16 +216,14 @@ static void drawLabel(const Attachment& a, const LabelView& v)
     }
     const unsigned char text[2] = {a.key, 0};
     const int length = glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text);
-    // The offsets turn pixels into world units at 200 / width (not the view's 300 / width),
-    // so the text starts a little left of x and its baseline sits a little below y.
     // Before the first reshape there is no width to scale by: the text starts at (x, y).
     double rx = a.x;
     double ry = a.y;
     if (v.width != 0)
     {
-        const double w = static_cast<double>(v.width);
-        rx = a.x - (static_cast<double>(length) / w) * 200.0 * 0.5;
-        ry = a.y - (3.5 / w) * 200.0;
+        const Vec2 offset = labelOffset(length, v.width);
+        rx = a.x - offset.x;
+        ry = a.y - offset.y;
     }
     const float x = static_cast<float>(rx);
     const float y = static_cast<float>(ry);

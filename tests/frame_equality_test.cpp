@@ -2,7 +2,7 @@
 // order. The plain drawing below is kept as the reference; both draw generated ships whose
 // triangles, markers, labels and pending points straddle every border of views panned
 // anywhere, in windows of several shapes, and the two framebuffers must read back equal.
-#include "app/view.h"
+#include "app/frame.h"
 #include "bind/bind_frame.h"
 #include "model/ship.h"
 #include "render/markers.h"
@@ -375,13 +375,13 @@ TEST(FrameEquality, DrawnFramesEqualTheFramesThatSendEverything)
             EditorState& e = editor;
             // Mostly over the grid, which ends 1300 units from the origin.
             e.viewOrigin = ViewOrigin{maker.pick(3001) - 1700, maker.pick(3001) - 1700};
-            applyProjection(e);
+            setFrameView(e);
             ship = maker.make(e);
             bindFrame(frameBinding, ship.triangles, ship.attachments);
 
             referenceDrawScene(ship);
             const std::vector<unsigned char> expected = readWindow();
-            drawScene(ship);
+            drawFrame(ship, e);
             const std::vector<unsigned char> actual = readWindow();
             ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 

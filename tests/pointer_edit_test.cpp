@@ -8,8 +8,6 @@
 
 namespace
 {
-constexpr int MIDDLE = 1;
-
 // The default view shows world (-150..150) on 900 pixels: 3 pixels per unit, y flipped.
 int px(double wx)
 {
@@ -20,7 +18,7 @@ int py(double wy)
     return static_cast<int>(std::lround((150.0 - wy) * 3.0));
 }
 
-void click(int button, double wx, double wy)
+void click(PointerButton button, double wx, double wy)
 {
     handlePointerButton(button, true, px(wx), py(wy));
     handlePointerButton(button, false, px(wx), py(wy));
@@ -28,13 +26,13 @@ void click(int button, double wx, double wy)
 
 void drag(double fromX, double fromY, double toX, double toY, int steps = 8)
 {
-    handlePointerButton(BUTTON_LEFT, true, px(fromX), py(fromY));
+    handlePointerButton(PointerButton::Left, true, px(fromX), py(fromY));
     for (int i = 1; i <= steps; i++)
     {
         handlePointerMotion(px(fromX + (toX - fromX) * i / steps),
                             py(fromY + (toY - fromY) * i / steps));
     }
-    handlePointerButton(BUTTON_LEFT, false, px(toX), py(toY));
+    handlePointerButton(PointerButton::Left, false, px(toX), py(toY));
 }
 
 void expectAt(Vec2 v, double x, double y)
@@ -59,11 +57,11 @@ class PointerEditTest : public ::testing::Test
 
 TEST_F(PointerEditTest, RightClicksBuildTrianglesInClickOrderAndWinding)
 {
-    click(BUTTON_RIGHT, 0.4, 0.2);
-    click(BUTTON_RIGHT, 3.0, 0.1);
+    click(PointerButton::Right, 0.4, 0.2);
+    click(PointerButton::Right, 3.0, 0.1);
     ASSERT_EQ(ship.pendingPoints.size(), 2u);
     expectAt(ship.pendingPoints[1], 3.125, 0.0);
-    click(BUTTON_RIGHT, 0.1, 2.9);
+    click(PointerButton::Right, 0.1, 2.9);
     ASSERT_EQ(ship.triangles.size(), 1u);
     EXPECT_TRUE(ship.pendingPoints.empty());
     expectAt(ship.triangles[0].corners[0], 0, 0);
@@ -71,10 +69,10 @@ TEST_F(PointerEditTest, RightClicksBuildTrianglesInClickOrderAndWinding)
     expectAt(ship.triangles[0].corners[2], 0, 3.125);
 
     // Clockwise clicks are stored counter-clockwise: b and c exchanged.
-    click(BUTTON_RIGHT, 12.5, 12.5);
+    click(PointerButton::Right, 12.5, 12.5);
     EXPECT_EQ(ship.pendingPoints.size(), 1u) << "the fourth click starts the next triangle";
-    click(BUTTON_RIGHT, 12.5, 25);
-    click(BUTTON_RIGHT, 25, 12.5);
+    click(PointerButton::Right, 12.5, 25);
+    click(PointerButton::Right, 25, 12.5);
     ASSERT_EQ(ship.triangles.size(), 2u);
     expectAt(ship.triangles[1].corners[0], 12.5, 12.5);
     expectAt(ship.triangles[1].corners[1], 25, 12.5);
@@ -82,7 +80,7 @@ TEST_F(PointerEditTest, RightClicksBuildTrianglesInClickOrderAndWinding)
 
     // Shift does not matter on the right button; the release adds nothing.
     setKeyDown(Key::Shift, true);
-    click(BUTTON_RIGHT, 30, 30);
+    click(PointerButton::Right, 30, 30);
     EXPECT_EQ(ship.pendingPoints.size(), 1u);
 }
 
@@ -97,11 +95,11 @@ TEST_F(PointerEditTest, CornerDragMovesSharedCornersAndControlMovesOnlyTheFirst)
     EXPECT_FALSE(editor.vertexDragActive);
 
     // Control pressed after the left press: only the lower-indexed triangle's corner moves.
-    handlePointerButton(BUTTON_LEFT, true, px(25), py(-12.5));
+    handlePointerButton(PointerButton::Left, true, px(25), py(-12.5));
     setKeyDown(Key::Control, true);
     handlePointerMotion(px(25), py(-25));
     handlePointerMotion(px(25), py(-37.5));
-    handlePointerButton(BUTTON_LEFT, false, px(25), py(-37.5));
+    handlePointerButton(PointerButton::Left, false, px(25), py(-37.5));
     expectAt(ship.triangles[0].corners[1], 25, -37.5);
     expectAt(ship.triangles[1].corners[0], 25, -12.5);
 }
@@ -110,17 +108,17 @@ TEST_F(PointerEditTest, DragFromEmptyGridPicksUpTheCornerItReaches)
 {
     ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
     // Motion within one grid step changes nothing.
-    handlePointerButton(BUTTON_LEFT, true, px(24.0), py(0.5));
+    handlePointerButton(PointerButton::Left, true, px(24.0), py(0.5));
     handlePointerMotion(px(25.5), py(-0.5));
     expectAt(ship.triangles[0].corners[1], 25, 0);
-    handlePointerButton(BUTTON_LEFT, false, px(25.5), py(-0.5));
+    handlePointerButton(PointerButton::Left, false, px(25.5), py(-0.5));
 
     drag(50, 0, 25, 0, 8); // reaches the corner on the last step; moves nothing yet
     expectAt(ship.triangles[0].corners[1], 25, 0);
-    handlePointerButton(BUTTON_LEFT, true, px(37.5), py(0));
+    handlePointerButton(PointerButton::Left, true, px(37.5), py(0));
     handlePointerMotion(px(25), py(0));
     handlePointerMotion(px(12.5), py(-12.5));
-    handlePointerButton(BUTTON_LEFT, false, px(12.5), py(-12.5));
+    handlePointerButton(PointerButton::Left, false, px(12.5), py(-12.5));
     expectAt(ship.triangles[0].corners[1], 12.5, -12.5);
 }
 
@@ -130,7 +128,7 @@ TEST_F(PointerEditTest, AttachmentsArePlacedPickedAndDragged)
     editor.modeFlag = false;
     ship.pendingPoints.push_back(Vec2{3.125, 3.125});
     setKeyDown(Key::Control, true);
-    handlePointerButton(BUTTON_RIGHT, true, 451, 449);
+    handlePointerButton(PointerButton::Right, true, 451, 449);
     ASSERT_EQ(ship.attachments.size(), 1u);
     EXPECT_NEAR(ship.attachments[0].x, 1.0 / 3.0, 1e-9) << "placed at the unsnapped pointer";
     EXPECT_EQ(ship.attachments[0].key, 'A');
@@ -140,8 +138,8 @@ TEST_F(PointerEditTest, AttachmentsArePlacedPickedAndDragged)
 
     // A second one at the same place: a pick there takes the earlier one.
     editor.currentKey = 'B';
-    handlePointerButton(BUTTON_RIGHT, true, 451, 449);
-    handlePointerButton(BUTTON_LEFT, true, 460, 449);
+    handlePointerButton(PointerButton::Right, true, 451, 449);
+    handlePointerButton(PointerButton::Left, true, 460, 449);
     EXPECT_TRUE(editor.attachmentDragActive);
     EXPECT_EQ(editor.draggedAttachment, 0);
     EXPECT_NEAR(ship.attachments[0].x, 1.0 / 3.0, 1e-9) << "the press does not move it";
@@ -152,7 +150,7 @@ TEST_F(PointerEditTest, AttachmentsArePlacedPickedAndDragged)
     // A load that empties the list mid-drag leaves the drag harmless until the release.
     ship.attachments.clear();
     handlePointerMotion(px(20), py(20));
-    handlePointerButton(BUTTON_LEFT, false, px(20), py(20));
+    handlePointerButton(PointerButton::Left, false, px(20), py(20));
     EXPECT_FALSE(editor.attachmentDragActive);
     EXPECT_TRUE(ship.attachments.empty());
 }
@@ -163,40 +161,35 @@ TEST_F(PointerEditTest, PickFindsNothingBeyondRange)
     far.x = 1000.0;
     ship.attachments.push_back(far);
     setKeyDown(Key::Control, true);
-    handlePointerButton(BUTTON_LEFT, true, px(0), py(0));
+    handlePointerButton(PointerButton::Left, true, px(0), py(0));
     EXPECT_FALSE(editor.attachmentDragActive || editor.vertexDragActive || editor.panActive);
     handlePointerMotion(px(10), py(10));
     EXPECT_EQ(ship.attachments[0].x, 1000.0);
 
     ship.attachments[0].x = 999.0;
-    handlePointerButton(BUTTON_LEFT, true, px(0), py(0));
+    handlePointerButton(PointerButton::Left, true, px(0), py(0));
     EXPECT_TRUE(editor.attachmentDragActive);
 }
 
-TEST_F(PointerEditTest, ShiftLeftDragPansAndOtherButtonsAreIgnored)
+TEST_F(PointerEditTest, ShiftLeftDragPans)
 {
-    handlePointerButton(MIDDLE, true, 10, 10);
-    handlePointerButton(7, false, 10, 10);
-    expectAt(editor.pointerWorld, 0, 0); // not even the pointer moved
-    EXPECT_FALSE(editor.panActive || editor.vertexDragActive || editor.attachmentDragActive);
-
     // Shift wins over Control on a left press.
     setKeyDown(Key::Shift, true);
     setKeyDown(Key::Control, true);
-    handlePointerButton(BUTTON_LEFT, true, 400, 400);
+    handlePointerButton(PointerButton::Left, true, 400, 400);
     EXPECT_TRUE(editor.panActive);
     setKeyDown(Key::Shift, false);
     setKeyDown(Key::Control, false);
     handlePointerMotion(430, 380);
     // The pointer of an event is mapped with the origin from before its pan step.
     EXPECT_EQ(editor.pointerWorld.x, 430.0 / 900.0 * 300.0 - 150.0);
-    handlePointerButton(BUTTON_LEFT, false, 500, 380); // the release applies one last step
+    handlePointerButton(PointerButton::Left, false, 500, 380); // the release applies one last step
     EXPECT_FALSE(editor.panActive);
     EXPECT_EQ(editor.viewOrigin.x, -150 - 15 - 35);
     EXPECT_EQ(editor.viewOrigin.y, -150 - 10);
 
     // A later click lands at the panned world position.
-    click(BUTTON_RIGHT, 0, 0); // pixel of world (0, 0) in the old view
+    click(PointerButton::Right, 0, 0); // pixel of world (0, 0) in the old view
     ASSERT_EQ(ship.pendingPoints.size(), 1u);
     expectAt(ship.pendingPoints[0], -50, -9.375);
 }

@@ -6,8 +6,10 @@
 // a label's text starts) is read from GL's feedback mode, which reports the primitives GL
 // was given.
 #include "app/callbacks.h"
+#include "app/frame.h"
 #include "bind/bind_frame.h"
 #include "model/ship.h"
+#include "render/markers.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
 
@@ -90,7 +92,8 @@ Feedback drawForFeedback()
     std::vector<GLfloat> buffer(1 << 20);
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
     glRenderMode(GL_FEEDBACK);
-    drawScene(ship);
+    drawScene(ship.triangles, ship.pendingPoints, editor);
+    drawAttachments(ship, editor);
     const GLint size = glRenderMode(GL_RENDER);
     EXPECT_GT(size, 0) << "the feedback buffer overflowed";
     // Each vertex is x, y, z, then the colour as r, g, b, a.
@@ -160,6 +163,7 @@ class ScenePixels : public ::testing::Test
         editor = EditorState{};
         editor.windowWidth = e.windowWidth;
         editor.windowHeight = e.windowHeight;
+        setFrameView(editor); // as a frame would, for the tests that draw only parts of one
     }
 
     // Binds and draws one frame as the display callback does, and reads it from the back
@@ -168,7 +172,7 @@ class ScenePixels : public ::testing::Test
     void drawAndRead()
     {
         bindFrame(frameBinding, ship.triangles, ship.attachments);
-        drawScene(ship);
+        drawFrame(ship, editor);
         pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
