@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-uint32_t SqrtTable[SQRT_TABLE_SIZE];
+// Mantissa bits of single-precision square roots, indexed by the lowest exponent bit and
+// the top 15 mantissa bits of the argument; filled during static initialisation, before main.
+static uint32_t sqrtTable[65536];
 
 static float floatFromBits(uint32_t bits)
 {
@@ -27,14 +29,14 @@ static uint32_t rootMantissa(uint32_t argumentBits)
     return bitsFromFloat(root) & 0x7fffffu;
 }
 
-void buildSqrtTable()
+static void buildSqrtTable()
 {
     for (uint32_t i = 0; i < 32768; i++)
     {
         // Even biased exponent: the mantissa stands for a value in [2, 4).
-        SqrtTable[i] = rootMantissa((i | 0x400000u) << 8);
+        sqrtTable[i] = rootMantissa((i | 0x400000u) << 8);
         // Odd biased exponent: a value in [1, 2).
-        SqrtTable[i + 32768] = rootMantissa((i | 0x3f8000u) << 8);
+        sqrtTable[i + 32768] = rootMantissa((i | 0x3f8000u) << 8);
     }
 }
 
@@ -60,7 +62,7 @@ float tableSqrt(float x)
     // Halves the unbiased exponent, rounding toward minus infinity; the unsigned
     // subtraction wraps for arguments below 1 and the shift keeps that exact.
     const uint32_t e = (((c - 0x3f800000u) >> 1) + 0x3f800000u) & 0x7f800000u;
-    const uint32_t m = SqrtTable[(c >> 8) & 0xffffu];
+    const uint32_t m = sqrtTable[(c >> 8) & 0xffffu];
     return floatFromBits(e | m);
 }
 

@@ -18,13 +18,14 @@ static float floatOf(uint32_t b)
     return f;
 }
 
-// The table is filled before main runs, so these entries are there without any call.
+// The first and last entries of each half of the table, read through the arguments that
+// select them: 2 and 1 start the halves, and the largest mantissas below 4 and 2 end them.
 TEST(TableSqrt, TellingEntriesAreFilledBeforeMain)
 {
-    EXPECT_EQ(SqrtTable[0], 0x3504f3u);
-    EXPECT_EQ(SqrtTable[32768], 0u);
-    EXPECT_EQ(SqrtTable[32767], 0x7fff80u);
-    EXPECT_EQ(SqrtTable[65535], 0x350499u);
+    EXPECT_EQ(bitsOf(tableSqrt(floatOf(0x40000000u))) & 0x7fffffu, 0x3504f3u);
+    EXPECT_EQ(bitsOf(tableSqrt(floatOf(0x3f800000u))) & 0x7fffffu, 0u);
+    EXPECT_EQ(bitsOf(tableSqrt(floatOf(0x407fff00u))) & 0x7fffffu, 0x7fff80u);
+    EXPECT_EQ(bitsOf(tableSqrt(floatOf(0x3fffff00u))) & 0x7fffffu, 0x350499u);
 }
 
 TEST(TableSqrt, WorkedValuesAreExact)
