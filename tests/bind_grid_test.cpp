@@ -23,7 +23,7 @@ struct RandomShip
 
 Vec2 mid(const Triangle& t, int k)
 {
-    return midpoint(t.corners[k], t.corners[(k + 1) % 3]);
+    return edgeMidpoint(t, k);
 }
 
 int pick(std::mt19937& rng, int low, int high)

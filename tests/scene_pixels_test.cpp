@@ -12,6 +12,7 @@
 #include "render/markers.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
+#include "tests/test_support.h"
 
 #include <GL/freeglut.h>
 #include <GL/gl.h>
@@ -27,18 +28,6 @@ static BindingState frameBinding;
 
 namespace
 {
-struct Rgb
-{
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-std::ostream& operator<<(std::ostream& out, const Rgb& c)
-{
-    return out << "(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
 Rgb rgbOf(double r, double g, double b)
 {
     return Rgb{static_cast<int>(std::lround(r * 255.0)), static_cast<int>(std::lround(g * 255.0)),

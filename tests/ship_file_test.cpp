@@ -48,39 +48,6 @@ static Attachment attachment(unsigned char key, double x, double y, int tri, int
     return a;
 }
 
-// Every field of a ship, doubles in exact hexadecimal form, so two ships compare as text.
-static std::string describe(const std::vector<Vec2>& pending,
-                            const std::vector<Triangle>& triangles,
-                            const std::vector<Attachment>& attachments)
-{
-    std::string out;
-    char line[512];
-    for (const Vec2& p : pending)
-    {
-        std::snprintf(line, sizeof line, "pending %a %a\n", p.x, p.y);
-        out += line;
-    }
-    for (const Triangle& t : triangles)
-    {
-        std::snprintf(line, sizeof line, "triangle %a %a %a %a %a %a\n", t.corners[0].x,
-                      t.corners[0].y, t.corners[1].x, t.corners[1].y, t.corners[2].x,
-                      t.corners[2].y);
-        out += line;
-    }
-    for (const Attachment& a : attachments)
-    {
-        std::snprintf(line, sizeof line, "attachment %u %a %a %d %d %d\n", unsigned{a.key}, a.x,
-                      a.y, a.triangle, a.edge, int{a.modeFlag});
-        out += line;
-    }
-    return out;
-}
-
-static std::string describe(const Ship& s)
-{
-    return describe(s.pendingPoints, s.triangles, s.attachments);
-}
-
 static std::string describe(const ShipFileContent& c)
 {
     return describe({}, c.triangles, c.attachments);
@@ -98,17 +65,6 @@ static void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
-}
-
-static std::vector<std::string> folderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-    {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 static mode_t permissionsOf(const std::string& path)
@@ -701,7 +657,7 @@ TEST_F(ShipFileTest, FailedSaveKeepsTheOldFile)
     EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: renaming ship.hul.", 0), 0u) << o.err;
     EXPECT_NE(o.err.find(" to ship.hul: Is a directory\n"), std::string::npos) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1);
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
     EXPECT_EQ(readFile("ship.hul/inside"), "kept");
     std::filesystem::remove_all("ship.hul");
 
@@ -727,7 +683,7 @@ TEST_F(ShipFileTest, FailedSaveKeepsTheOldFile)
     EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: writing ship.hul.", 0), 0u) << o.err;
     EXPECT_NE(o.err.find(": File too large\n"), std::string::npos) << o.err;
     EXPECT_EQ(readFile("ship.hul"), EXAMPLE_FILE);
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
 
     // A file its user may not write is refused, as opening it for writing would be. The
     // super-user writes anything, so the child gives up that identity first.
@@ -749,7 +705,7 @@ TEST_F(ShipFileTest, FailedSaveKeepsTheOldFile)
     EXPECT_EQ(o.err, "gantrix: cannot save ship.hul: ship.hul: Permission denied\n");
     EXPECT_EQ(readFile("ship.hul"), EXAMPLE_FILE);
     EXPECT_EQ(permissionsOf("ship.hul"), 0444u);
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
 }
 
 TEST_F(ShipFileTest, SaveKeepsPermissionsAndLeavesNoTemporaryFile)
@@ -762,7 +718,7 @@ TEST_F(ShipFileTest, SaveKeepsPermissionsAndLeavesNoTemporaryFile)
     ASSERT_EQ(chmod("ship.hul", 0604), 0);
     ASSERT_EQ(captured(saveShip).out, "SAVED!\n");
     EXPECT_EQ(permissionsOf("ship.hul"), 0604u);
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
 
     // A new file gets what the user's umask leaves of 0666.
     const mode_t oldMask = umask(027);
@@ -780,7 +736,7 @@ TEST_F(ShipFileTest, SaveKeepsPermissionsAndLeavesNoTemporaryFile)
     std::string error;
     EXPECT_TRUE(replaceFileContent("sub/ship.hul", "abc", error)) << error;
     EXPECT_EQ(readFile("sub/ship.hul"), "abc");
-    EXPECT_EQ(folderEntries("sub"), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("sub"), std::vector<std::string>{"ship.hul"});
     EXPECT_FALSE(replaceFileContent("missing/ship.hul", "abc", error));
     EXPECT_EQ(error.rfind("creating missing/ship.hul.", 0), 0u) << error;
     EXPECT_NE(error.find(": No such file or directory"), std::string::npos) << error;

@@ -1,14 +1,18 @@
 #pragma once
 
-// Helpers shared by the unit tests.
+// Helpers shared by the unit and end-to-end tests.
 
 #include "model/ship.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 inline Triangle tri(Vec2 a, Vec2 b, Vec2 c)
 {
@@ -17,6 +21,74 @@ inline Triangle tri(Vec2 a, Vec2 b, Vec2 c)
     t.corners[1] = b;
     t.corners[2] = c;
     return t;
+}
+
+// Every field of a ship, doubles in exact hexadecimal form, so two ships compare as text.
+inline std::string describe(const std::vector<Vec2>& pending,
+                            const std::vector<Triangle>& triangles,
+                            const std::vector<Attachment>& attachments)
+{
+    std::string out;
+    char line[512];
+    for (const Vec2& p : pending)
+    {
+        std::snprintf(line, sizeof line, "pending %a %a\n", p.x, p.y);
+        out += line;
+    }
+    for (const Triangle& t : triangles)
+    {
+        std::snprintf(line, sizeof line, "triangle %a %a %a %a %a %a\n", t.corners[0].x,
+                      t.corners[0].y, t.corners[1].x, t.corners[1].y, t.corners[2].x,
+                      t.corners[2].y);
+        out += line;
+    }
+    for (const Attachment& a : attachments)
+    {
+        std::snprintf(line, sizeof line, "attachment %u %a %a %d %d %d\n", unsigned{a.key}, a.x,
+                      a.y, a.triangle, a.edge, int{a.modeFlag});
+        out += line;
+    }
+    return out;
+}
+
+inline std::string describe(const Ship& s)
+{
+    return describe(s.pendingPoints, s.triangles, s.attachments);
+}
+
+// The names in `folder`, sorted.
+inline std::vector<std::string> sortedFolderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+    {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An 8-bit colour, each channel 0-255.
+struct Rgb
+{
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+inline bool operator==(const Rgb& a, const Rgb& b)
+{
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+
+inline bool operator!=(const Rgb& a, const Rgb& b)
+{
+    return !(a == b);
+}
+
+inline std::ostream& operator<<(std::ostream& out, const Rgb& c)
+{
+    return out << "rgb(" << c.r << ", " << c.g << ", " << c.b << ")";
 }
 
 // A test that starts with an empty ship and fresh editor state, working in a folder of

@@ -42,12 +42,12 @@ class EditingTest : public EditorTest
     {
         auto it = path.begin();
         ASSERT_TRUE(editor.moveTo(px(it->first), py(it->second)));
-        ASSERT_TRUE(editor.press(LEFT));
+        ASSERT_TRUE(editor.button(LEFT, true));
         for (++it; it != path.end(); ++it)
         {
             ASSERT_TRUE(editor.moveTo(px(it->first), py(it->second)));
         }
-        ASSERT_TRUE(editor.release(LEFT));
+        ASSERT_TRUE(editor.button(LEFT, false));
     }
 
     int saves = 0;
@@ -108,11 +108,11 @@ TEST_F(EditingTest, LeftDragMovesSharedCornerAndControlMovesOne)
 
     // Control pressed after the left press: only the first triangle's corner moves on.
     ASSERT_TRUE(editor.moveTo(px(25), py(-25)));
-    ASSERT_TRUE(editor.press(LEFT));
+    ASSERT_TRUE(editor.button(LEFT, true));
     ASSERT_TRUE(editor.keyDown(XK_Control_L));
     ASSERT_TRUE(editor.moveTo(px(25), py(-37.5)));
     ASSERT_TRUE(editor.moveTo(px(25), py(-50)));
-    ASSERT_TRUE(editor.release(LEFT));
+    ASSERT_TRUE(editor.button(LEFT, false));
     ASSERT_TRUE(editor.keyUp(XK_Control_L));
     EXPECT_EQ(save(), "2\r\n"
                       "-0.000000 -0.000000 25.000000 -50.000000 -0.000000 25.000000 3.125000\r\n"

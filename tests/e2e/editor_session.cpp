@@ -45,21 +45,6 @@ static const char* EDITOR_TITLE = "Gantrix";
 #error "GANTRIX_BINARY must name the editor executable"
 #endif
 
-bool operator==(const Rgb& a, const Rgb& b)
-{
-    return a.r == b.r && a.g == b.g && a.b == b.b;
-}
-
-bool operator!=(const Rgb& a, const Rgb& b)
-{
-    return !(a == b);
-}
-
-std::ostream& operator<<(std::ostream& out, const Rgb& c)
-{
-    return out << "rgb(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
 Rgb WindowImage::pixel(int x, int y) const
 {
     assert(x >= 0 && x < width && y >= 0 && y < height);
@@ -660,6 +645,18 @@ static const char* const SANITIZER_MARKERS[] = {
     "runtime error:",
 };
 
+bool holdsSanitizerReport(const std::string& text)
+{
+    for (const char* marker : SANITIZER_MARKERS)
+    {
+        if (text.find(marker) != std::string::npos)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 void EditorSession::expectNoSanitizerReport()
 {
     if (editorStderrChecked)
@@ -668,15 +665,11 @@ void EditorSession::expectNoSanitizerReport()
     }
     editorStderrChecked = true;
     const std::string text = stderrText();
-    for (const char* marker : SANITIZER_MARKERS)
+    if (holdsSanitizerReport(text))
     {
-        if (text.find(marker) != std::string::npos)
-        {
-            ADD_FAILURE() << "the editor's stderr holds a sanitizer report (wait status "
-                          << editorStatus << "):\n"
-                          << text;
-            return;
-        }
+        ADD_FAILURE() << "the editor's stderr holds a sanitizer report (wait status "
+                      << editorStatus << "):\n"
+                      << text;
     }
 }
 
@@ -998,37 +991,27 @@ bool EditorSession::moveTo(int x, int y)
     return finishAction();
 }
 
-bool EditorSession::press(int button)
+bool EditorSession::button(int which, bool down)
 {
-    assert(button >= 1 && button <= 5);
+    assert(which >= 1 && which <= 5);
     if (!ensureX())
     {
         return false;
     }
-    XTestFakeButtonEvent(asDisplay(xDisplay), static_cast<unsigned>(button), True, CurrentTime);
+    XTestFakeButtonEvent(asDisplay(xDisplay), static_cast<unsigned>(which), down ? True : False,
+                         CurrentTime);
     return finishAction();
 }
 
-bool EditorSession::release(int button)
+bool EditorSession::click(int which, int x, int y)
 {
-    assert(button >= 1 && button <= 5);
-    if (!ensureX())
-    {
-        return false;
-    }
-    XTestFakeButtonEvent(asDisplay(xDisplay), static_cast<unsigned>(button), False, CurrentTime);
-    return finishAction();
+    return moveTo(x, y) && button(which, true) && button(which, false);
 }
 
-bool EditorSession::click(int button, int x, int y)
-{
-    return moveTo(x, y) && press(button) && release(button);
-}
-
-bool EditorSession::drag(int button, int fromX, int fromY, int toX, int toY, int steps)
+bool EditorSession::drag(int which, int fromX, int fromY, int toX, int toY, int steps)
 {
     assert(steps >= 1);
-    if (!moveTo(fromX, fromY) || !press(button))
+    if (!moveTo(fromX, fromY) || !button(which, true))
     {
         return false;
     }
@@ -1038,11 +1021,11 @@ bool EditorSession::drag(int button, int fromX, int fromY, int toX, int toY, int
         int y = fromY + (toY - fromY) * i / steps;
         if (!moveTo(x, y))
         {
-            release(button);
+            button(which, false);
             return false;
         }
     }
-    return release(button);
+    return button(which, false);
 }
 
 bool EditorSession::pointerInsideWindow()

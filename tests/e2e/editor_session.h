@@ -8,6 +8,8 @@
 // Each session owns one Xvfb, one temporary folder and the editor processes it started; the
 // destructor ends them by their own PIDs and removes the folder, so tests run in parallel.
 
+#include "tests/test_support.h"
+
 #include <chrono>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -25,17 +27,8 @@ constexpr Millis WINDOW_TIMEOUT{20000};
 constexpr Millis FRAME_TIMEOUT{10000};
 constexpr Millis OUTPUT_TIMEOUT{10000};
 
-// An 8-bit colour, each channel 0-255.
-struct Rgb
-{
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-bool operator==(const Rgb& a, const Rgb& b);
-bool operator!=(const Rgb& a, const Rgb& b);
-std::ostream& operator<<(std::ostream& out, const Rgb& c);
+// Whether `text` holds a report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer.
+bool holdsSanitizerReport(const std::string& text);
 
 // A copy of the window's pixels; width 0 when the grab failed.
 struct WindowImage
@@ -144,11 +137,10 @@ class EditorSession
 
     // Pointer, all positions in window pixels.
     bool moveTo(int x, int y);
-    bool press(int button); // 1 left, 2 middle, 3 right
-    bool release(int button);
-    bool click(int button, int x, int y);
+    bool button(int which, bool down); // 1 left, 2 middle, 3 right; a press when `down`
+    bool click(int which, int x, int y);
     // Presses at `from`, moves in `steps` equal motion events to `to`, releases there.
-    bool drag(int button, int fromX, int fromY, int toX, int toY, int steps = 10);
+    bool drag(int which, int fromX, int fromY, int toX, int toY, int steps = 10);
 
     // Keys by keysym (X11/keysymdef.h). A keysym that is not on the unshifted level of some
     // key is put on a spare keycode for the rest of the session, so it arrives as itself.

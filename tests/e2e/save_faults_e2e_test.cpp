@@ -1,4 +1,5 @@
 #include "editor_session.h"
+#include "tests/test_support.h"
 
 #include <X11/keysym.h>
 #include <algorithm>
@@ -9,17 +10,6 @@ namespace fs = std::filesystem;
 namespace
 {
 constexpr int RIGHT = 3;
-
-std::vector<std::string> entriesOf(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-    {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 int lineCount(const std::string& text)
 {
@@ -56,8 +46,8 @@ TEST_F(EditorTest, SaveFailsCleanlyOnAFolderTargetAndAVanishedFolder)
     EXPECT_EQ(lineCount(errors), 2) << errors;
     EXPECT_NE(errors.find("Is a directory\n"), std::string::npos) << errors;
     EXPECT_EQ(editor.readWorkFile("ship.hul/inside"), "kept");
-    EXPECT_EQ(entriesOf(work), std::vector<std::string>{"ship.hul"});
-    EXPECT_EQ(entriesOf(work + "/ship.hul"), std::vector<std::string>{"inside"});
+    EXPECT_EQ(sortedFolderEntries(work), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries(work + "/ship.hul"), std::vector<std::string>{"inside"});
 
     // With the folder gone, the same ship saves as before: neither failure changed it.
     fs::remove_all(work + "/ship.hul");
