@@ -1,0 +1,47 @@
+# What `make install` and `make package` put on a machine, kept apart from the module list
+# of the top-level CMakeLists.txt.
+
+# The man page and the changelog, compressed as Debian keeps them; -n leaves out the name
+# and time, so the same text always gives the same bytes.
+set(GANTRIX_COMPRESSED_DOCS)
+foreach(doc gantrix.1 changelog)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${doc}.gz
+                       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/${doc}
+                               ${CMAKE_BINARY_DIR}/${doc}
+                       COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/${doc}
+                       DEPENDS ${PROJECT_SOURCE_DIR}/docs/${doc}
+                       VERBATIM)
+    list(APPEND GANTRIX_COMPRESSED_DOCS ${CMAKE_BINARY_DIR}/${doc}.gz)
+endforeach()
+add_custom_target(gantrix_docs ALL DEPENDS ${GANTRIX_COMPRESSED_DOCS})
+install(FILES ${CMAKE_BINARY_DIR}/gantrix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Debian package (make package). Only the editor, its man page, the changelog and the
+# copyright file are installed; tests and benchmarks install nothing.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME gantrix)
+set(CPACK_PACKAGE_VENDOR "Gantrix developers")
+set(CPACK_PACKAGE_CONTACT "Gantrix developers <gantrix@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive editor for two-dimensional ships")
+# Lines of the long description, each shorter than 80 characters as Debian wants them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+       "Gantrix builds a ship from triangles whose corners lie on a fine square grid,"
+       "plus attachments: markers bound to a keyboard character that attach themselves"
+       "to the nearest outline edge of the ship. Triangles are built and dragged with"
+       "the mouse, and the ship is saved to and loaded from the text file ship.hul in"
+       "the working directory. It runs under X11 in one window drawn with OpenGL; no"
+       "GPU is needed.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Whatever the umask of the build, directories in the package are 0755.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps finds the libraries the editor links: freeglut, libOpenGL, libX11 and the
+# C++ runtime.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)
