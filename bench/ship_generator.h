@@ -51,7 +51,7 @@ inline Ship makeBenchShip(int triangleCount, int attachmentCount, unsigned seed 
         }
         const Triangle& t = s.triangles[static_cast<std::size_t>(pick(rng))];
         const int k = edge(rng);
-        const Vec2 m = midpoint(t.corners[k], t.corners[(k + 1) % 3]);
+        const Vec2 m = edgeMidpoint(t, k);
         Attachment a;
         a.key = static_cast<unsigned char>('A' + j % 26);
         a.x = m.x + offset(rng);

@@ -2,10 +2,6 @@
 
 #include "bind/midpoint_grid.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
 // What the last frame's binding saw and wrote, so that the next frame redoes only what the
 // edits since then can have changed. Whoever runs the frames keeps one.
 struct BindingState

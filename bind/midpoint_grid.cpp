@@ -57,13 +57,6 @@ uint64_t blockKey(uint32_t bx, uint32_t by)
     return (static_cast<uint64_t>(bx) << 32) | by;
 }
 
-// The index of block (bx, by), or NO_ENTRY when no midpoint was ever filed there.
-uint32_t findBlock(const MidpointGrid& g, uint32_t bx, uint32_t by)
-{
-    const auto found = g.blockOf.find(blockKey(bx, by));
-    return found == g.blockOf.end() ? NO_ENTRY : found->second;
-}
-
 // The index of block (bx, by), adding an empty one when it is not there yet.
 uint32_t blockFor(MidpointGrid& g, uint32_t bx, uint32_t by)
 {
@@ -162,8 +155,9 @@ void scanCell(const MidpointGrid& g, uint32_t cx, uint32_t cy, BlockCursor& curs
     const uint32_t by = cy >> BLOCK_SHIFT;
     if (bx != cursor.bx || by != cursor.by)
     {
-        const uint32_t b = findBlock(g, bx, by);
-        cursor = BlockCursor{bx, by, b == NO_ENTRY ? nullptr : g.blocks[b].head};
+        const auto found = g.blockOf.find(blockKey(bx, by));
+        cursor =
+            BlockCursor{bx, by, found == g.blockOf.end() ? nullptr : g.blocks[found->second].head};
     }
     if (cursor.heads == nullptr)
     {

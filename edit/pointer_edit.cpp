@@ -44,8 +44,6 @@ void placeAttachment()
     a.key = e.currentKey;
     a.x = e.pointerWorld.x;
     a.y = e.pointerWorld.y;
-    a.triangle = NO_EDGE;
-    a.edge = NO_EDGE;
     a.modeFlag = e.modeFlag;
     ship.attachments.push_back(a);
 }

@@ -70,8 +70,7 @@ constexpr double ATTACH_RANGE_SQ = 1000.0;
 
 struct Ship
 {
-    std::vector<Vec2>
-        pendingPoints; // clicked towards the next triangle; at most two between events
+    std::vector<Vec2> pendingPoints; // towards the next triangle; at most two between events
     std::vector<Triangle> triangles; // in order of creation; the index is the identity
     std::vector<Attachment> attachments;
 };

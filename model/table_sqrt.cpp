@@ -29,7 +29,7 @@ static uint32_t rootMantissa(uint32_t argumentBits)
     return bitsFromFloat(root) & 0x7fffffu;
 }
 
-static void buildSqrtTable()
+static bool buildSqrtTable()
 {
     for (uint32_t i = 0; i < 32768; i++)
     {
@@ -38,19 +38,10 @@ static void buildSqrtTable()
         // Odd biased exponent: a value in [1, 2).
         sqrtTable[i + 32768] = rootMantissa((i | 0x3f8000u) << 8);
     }
+    return true;
 }
 
-namespace
-{
-struct SqrtTableBuilder
-{
-    SqrtTableBuilder()
-    {
-        buildSqrtTable();
-    }
-};
-const SqrtTableBuilder sqrtTableBuilder;
-} // namespace
+static const bool sqrtTableBuilt = buildSqrtTable();
 
 float tableSqrt(float x)
 {

@@ -1,6 +1,5 @@
 #include "render/markers.h"
 
-#include "model/ship.h"
 #include "model/table_sqrt.h"
 #include "render/gl_vertex.h"
 #include "render/reach.h"
@@ -104,7 +103,6 @@ static void drawMarker(const Attachment& a, const MarkerPlace& m)
         drawSegment(mid, at, 2.0f);
         setMarkerColour(a);
         drawSegment(mid, tip, 5.0f);
-        setMarkerColour(a);
         drawDot(mid, 16.0f);
         glColor3f(0.0f, 1.0f, 1.0f);
         drawDot(at, 16.0f);
@@ -124,42 +122,35 @@ static double clamp(double v, int limit)
     return std::fmin(std::fmax(v, 0.0), static_cast<double>(limit));
 }
 
-// The label font as display lists, one a key, each holding the key's glyph as the font sends
-// it, and the widest glyph's advance.
-struct LabelGlyphs
-{
-    GLuint lists = 0; // the first list; 0 before the first label and where GL gives none
-    int widest = 0;   // pixels; 0 until measured
-};
-
-// Made with the first frame's labels and kept for the life of the GL context.
-static LabelGlyphs labelGlyphs;
+// First of 256 display lists, one a key, each holding the key's glyph as the font sends
+// it; 0 before the first label and wherever GL has no lists to give.
+static GLuint glyphLists = 0;
+// The widest glyph's advance, pixels; measured with the first lists, as the font never changes.
+static int widestGlyph = 0;
 
 // The software renderer draws a glyph from a display list out of a texture of all of them
 // that it builds once, where a glyph sent directly costs a texture and a draw of its own,
 // about five times as much. GL runs a list as the commands it holds, here the font's own
-// bitmap, so the pixels are the same. The font never changes, so its widest glyph is
-// measured once, with the lists.
-static const LabelGlyphs& madeLabelGlyphs()
+// bitmap, so the pixels are the same.
+static GLuint labelGlyphLists()
 {
-    LabelGlyphs& g = labelGlyphs;
     // Made anew should this be another GL context than the last frame's.
-    if (g.lists == 0 || glIsList(g.lists) == GL_FALSE)
+    if (glyphLists == 0 || glIsList(glyphLists) == GL_FALSE)
     {
-        g.lists = glGenLists(256);
-        for (GLuint c = 0; g.lists != 0 && c < 256; c++)
+        glyphLists = glGenLists(256);
+        for (GLuint c = 0; glyphLists != 0 && c < 256; c++)
         {
-            glNewList(g.lists + c, GL_COMPILE);
+            glNewList(glyphLists + c, GL_COMPILE);
             glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, static_cast<int>(c));
             glEndList();
         }
+        for (int c = 1; widestGlyph == 0 && c < 256; c++)
+        {
+            const unsigned char text[2] = {static_cast<unsigned char>(c), 0};
+            widestGlyph = std::max(widestGlyph, glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text));
+        }
     }
-    for (int c = 1; g.widest == 0 && c < 256; c++)
-    {
-        const unsigned char text[2] = {static_cast<unsigned char>(c), 0};
-        g.widest = std::max(g.widest, glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text));
-    }
-    return g;
+    return glyphLists;
 }
 
 // How far left of and below its attachment a label of `length` pixels starts, world units,
@@ -192,14 +183,13 @@ static LabelView labelView(const EditorState& e)
     v.origin = Vec2{static_cast<double>(e.viewOrigin.x), static_cast<double>(e.viewOrigin.y)};
     v.valid = viewReach(e, 1.0);
     v.glyphs = viewReach(e, LABEL_SCISSOR_MARGIN);
-    const LabelGlyphs& glyphs = madeLabelGlyphs();
-    v.lists = glyphs.lists;
+    v.lists = labelGlyphLists();
     // A raster position lies left of and below its attachment by at most the offsets of the
     // widest glyph, and a little more for the rounding.
     v.nearby = v.valid;
     if (v.width != 0)
     {
-        const Vec2 offset = labelOffset(glyphs.widest, v.width);
+        const Vec2 offset = labelOffset(widestGlyph, v.width);
         v.nearby.right += offset.x + 1.0;
         v.nearby.top += offset.y + 1.0;
     }

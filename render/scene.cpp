@@ -5,8 +5,6 @@
 
 #include <GL/freeglut.h>
 
-#include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -93,12 +91,11 @@ void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& 
         for (std::size_t i : touching)
         {
             const Triangle& t = triangles[i];
-            sendVertex(t.corners[0]);
-            sendVertex(t.corners[1]);
-            sendVertex(t.corners[1]);
-            sendVertex(t.corners[2]);
-            sendVertex(t.corners[2]);
-            sendVertex(t.corners[0]);
+            for (int k = 0; k < 3; k++)
+            {
+                sendVertex(t.corners[k]);
+                sendVertex(t.corners[nextCorner(k)]);
+            }
         }
     }
     glEnd();
@@ -125,10 +122,10 @@ void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& 
     {
         for (std::size_t i : touching)
         {
-            const Triangle& t = triangles[i];
-            sendVertex(t.corners[0]);
-            sendVertex(t.corners[1]);
-            sendVertex(t.corners[2]);
+            for (const Vec2& corner : triangles[i].corners)
+            {
+                sendVertex(corner);
+            }
         }
     }
     glEnd();
