@@ -27,6 +27,24 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
+// The file layer's whole replacement, as a save runs it, with one piece of content.
+static bool replaceFileContent(const std::string& path, const std::string& content,
+                               std::string& error)
+{
+    FileReplacement replacement;
+    if (!beginFileReplacement(path.c_str(), replacement, error))
+    {
+        return false;
+    }
+    if (!writeFileReplacement(replacement, content.data(), content.size(), error) ||
+        !commitFileReplacement(replacement, error))
+    {
+        abandonFileReplacement(replacement);
+        return false;
+    }
+    return true;
+}
+
 static Triangle triangle(double ax, double ay, double bx, double by, double cx, double cy)
 {
     Triangle t;
@@ -698,9 +716,7 @@ TEST_F(ShipFileTest, FailedSaveKeepsTheOldFile)
     writeFile("ship.hul/inside", "kept");
     Output o = captured(saveShip);
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: renaming ship.hul.", 0), 0u) << o.err;
-    EXPECT_NE(o.err.find(" to ship.hul: Is a directory\n"), std::string::npos) << o.err;
-    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1);
+    EXPECT_EQ(o.err, "gantrix: cannot save ship.hul: ship.hul is a folder, not a regular file\n");
     EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
     EXPECT_EQ(readFile("ship.hul/inside"), "kept");
     std::filesystem::remove_all("ship.hul");
