@@ -2,14 +2,84 @@
 
 #include <GL/glx.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 static Display* heldDisplay = nullptr;
+
+// The X error the display check's own requests raised; 0 when none.
+static int checkError = 0;
+
+static int noteCheckError(Display*, XErrorEvent* event)
+{
+    checkError = event->error_code;
+    return 0;
+}
+
+// Whether the display can give the editor what the toolkit will ask for: the GLX extension, a
+// double-buffered RGB visual, and a context on it. Checked here on the held connection, the
+// toolkit would otherwise end the program with its own message, or Xlib with a dump of the
+// failed request.
+static bool checkOpenGl(Display* display, const char* shown, std::string& reason)
+{
+    int errorBase = 0;
+    int eventBase = 0;
+    if (!glXQueryExtension(display, &errorBase, &eventBase))
+    {
+        reason = std::string("X display '") + shown +
+                 "' has no OpenGL: the server lacks the GLX extension at this screen depth";
+        return false;
+    }
+    const int attributes[] = {GLX_RENDER_TYPE,
+                              GLX_RGBA_BIT,
+                              GLX_DRAWABLE_TYPE,
+                              GLX_WINDOW_BIT,
+                              GLX_DOUBLEBUFFER,
+                              True,
+                              GLX_RED_SIZE,
+                              1,
+                              GLX_GREEN_SIZE,
+                              1,
+                              GLX_BLUE_SIZE,
+                              1,
+                              None};
+    int count = 0;
+    GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
+    if (configs == nullptr || count == 0)
+    {
+        reason = std::string("X display '") + shown +
+                 "' has no double-buffered RGB OpenGL visual for the window";
+        return false;
+    }
+    // The server may refuse the context only in the reply or in an error (an indirect context
+    // a server without indirect GLX will not make), so the check waits for both.
+    checkError = 0;
+    XErrorHandler previous = XSetErrorHandler(noteCheckError);
+    GLXContext context = glXCreateNewContext(display, configs[0], GLX_RGBA_TYPE, nullptr, True);
+    XSync(display, False);
+    if (context != nullptr)
+    {
+        glXDestroyContext(display, context);
+        XSync(display, False);
+    }
+    XSetErrorHandler(previous);
+    XFree(configs);
+    if (context == nullptr || checkError != 0)
+    {
+        reason = std::string("X display '") + shown +
+                 "' refused an OpenGL context (is indirect rendering asked for, as by "
+                 "LIBGL_ALWAYS_INDIRECT, on a server without it?)";
+        return false;
+    }
+    return true;
+}
 
 bool holdDisplay(int argc, char** argv, std::string& reason)
 {
@@ -45,6 +115,11 @@ bool holdDisplay(int argc, char** argv, std::string& reason)
                  "': is an X server running there and may this user connect?";
         return false;
     }
+    if (!checkOpenGl(heldDisplay, shown, reason))
+    {
+        releaseDisplay();
+        return false;
+    }
     return true;
 }
 
@@ -57,20 +132,53 @@ void releaseDisplay()
     }
 }
 
-// Xlib calls this once the connection is broken and ends the program if it returns. Only
-// async-signal-safe calls: the connection's state is unknown and nothing more is drawn.
+// Writes one line to standard error, or drops it if the descriptor cannot take it now: the
+// program is about to end, and a stderr nobody reads must not keep it from ending. The line
+// is formatted on the stack, as the handlers that call this run inside a failed Xlib call.
+static void writeEndingLine(const char* format, const char* name, const char* detail)
+{
+    char line[512];
+    const int length = std::snprintf(line, sizeof line, format, name, detail);
+    if (length <= 0)
+    {
+        return;
+    }
+    const size_t size =
+        static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
+    pollfd out = {STDERR_FILENO, POLLOUT, 0};
+    if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0)
+    {
+        const ssize_t ignored = write(STDERR_FILENO, line, size);
+        (void)ignored;
+    }
+}
+
+// Xlib calls this from whichever call found the connection broken, and ends the program if it
+// returns. Nothing more can be drawn or asked of the server, so it ends the editor itself.
 static int onConnectionLost(Display* display)
 {
     const char* name = display != nullptr ? DisplayString(display) : "";
-    char line[256];
-    const int length = std::snprintf(line, sizeof line,
-                                     "gantrix: lost the connection to the X display '%s'\n", name);
-    if (length > 0)
+    writeEndingLine("gantrix: lost the connection to the X display '%s'%s\n", name, "");
+    _exit(1);
+}
+
+// Any error from the server ends the editor, as Xlib's own handler would, but with one line:
+// the editor sends no request that may fail in normal use. The usual cause is the window
+// destroyed by another program, after which every drawing request fails.
+static int onRequestFailed(Display* display, XErrorEvent* event)
+{
+    const char* name = display != nullptr ? DisplayString(display) : "";
+    if (event->error_code == BadWindow || event->error_code == BadDrawable)
     {
-        const size_t size = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length)
-                                                                      : sizeof line - 1;
-        ssize_t ignored = write(STDERR_FILENO, line, size);
-        (void)ignored;
+        writeEndingLine("gantrix: the window on X display '%s' is gone%s (closed by another "
+                        "program?)\n",
+                        name, "");
+    }
+    else
+    {
+        char text[128] = "";
+        XGetErrorText(display, event->error_code, text, sizeof text);
+        writeEndingLine("gantrix: X display '%s' refused a request: %s\n", name, text);
     }
     _exit(1);
 }
@@ -78,6 +186,28 @@ static int onConnectionLost(Display* display)
 void exitWhenDisplayLost()
 {
     XSetIOErrorHandler(onConnectionLost);
+    XSetErrorHandler(onRequestFailed);
+}
+
+void nameWindowForDesktop()
+{
+    Display* display = glXGetCurrentDisplay();
+    const GLXDrawable window = glXGetCurrentDrawable();
+    if (display == nullptr || window == 0)
+    {
+        return;
+    }
+    char name[] = "gantrix";
+    char className[] = "Gantrix";
+    XClassHint hint = {name, className};
+    XSetClassHint(display, window, &hint);
+    // The process id lets a window manager or a task list end the editor that owns the window;
+    // it only means something together with the machine's name, which the toolkit sets.
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
+    XFlush(display);
 }
 
 void useCoreInputEvents()
