@@ -6,10 +6,13 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static Display* heldDisplay = nullptr;
@@ -24,9 +27,8 @@ static int noteCheckError(Display*, XErrorEvent* event)
 }
 
 // Whether the display can give the editor what the toolkit will ask for: the GLX extension, a
-// double-buffered RGB visual, and a context on it. Checked here on the held connection, the
-// toolkit would otherwise end the program with its own message, or Xlib with a dump of the
-// failed request.
+// double-buffered RGB visual, and a context on it. Unchecked, the toolkit would end the program
+// with its own message, or Xlib with a dump of the failed request.
 static bool checkOpenGl(Display* display, const char* shown, std::string& reason)
 {
     int errorBase = 0;
@@ -81,6 +83,66 @@ static bool checkOpenGl(Display* display, const char* shown, std::string& reason
     return true;
 }
 
+// Runs checkOpenGl in a child process on a connection of its own. Loading the GL driver and
+// making a context in the editor itself would leave the driver's threads and their memory
+// arenas behind (hundreds of MB of address space, which a memory limit counts), and the
+// toolkit loads its own anyway. A check that cannot run, or does not end within a few
+// seconds, refuses nothing: the toolkit then reports what it finds.
+static bool checkOpenGlApart(const char* name, const char* shown, std::string& reason)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+    {
+        return true;
+    }
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        close(ends[0]);
+        Display* display = XOpenDisplay(name);
+        std::string childReason;
+        if (display != nullptr && !checkOpenGl(display, shown, childReason))
+        {
+            const ssize_t ignored = write(ends[1], childReason.data(), childReason.size());
+            (void)ignored;
+        }
+        _exit(0); // the connection goes with the process, without the driver's clean-up
+    }
+    close(ends[1]);
+    std::string found;
+    bool ended = child < 0;
+    for (int waited = 0; !ended && waited < 10000; waited += 100)
+    {
+        pollfd in = {ends[0], POLLIN, 0};
+        if (poll(&in, 1, 100) == 1)
+        {
+            char buffer[256];
+            const ssize_t n = read(ends[0], buffer, sizeof buffer);
+            ended = n == 0 || (n < 0 && errno != EINTR);
+            found.append(buffer, static_cast<size_t>(n > 0 ? n : 0));
+        }
+    }
+    close(ends[0]);
+    if (child > 0)
+    {
+        if (!ended)
+        {
+            kill(child, SIGKILL);
+        }
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR)
+        {
+        }
+    }
+    if (!ended || found.empty())
+    {
+        return true;
+    }
+    reason = found;
+    return false;
+}
+
 bool holdDisplay(int argc, char** argv, std::string& reason)
 {
     const char* name = nullptr;
@@ -115,7 +177,7 @@ bool holdDisplay(int argc, char** argv, std::string& reason)
                  "': is an X server running there and may this user connect?";
         return false;
     }
-    if (!checkOpenGl(heldDisplay, shown, reason))
+    if (!checkOpenGlApart(name, shown, reason))
     {
         releaseDisplay();
         return false;
