@@ -74,8 +74,7 @@ TEST(Startup, DisplayWithoutUsableOpenGlIsOneClearLine)
     EXPECT_EQ(eightBit.output.rfind("gantrix: X display ':", 0), 0u) << eightBit.output;
     EXPECT_EQ(std::count(eightBit.output.begin(), eightBit.output.end(), '\n'), 1);
 
-    const Outcome indirect =
-        runEditor("LIBGL_ALWAYS_INDIRECT=1 " + server + GANTRIX_BINARY, "", "");
+    const Outcome indirect = runEditor("LIBGL_ALWAYS_INDIRECT=1", "", onServer);
     EXPECT_EQ(indirect.exitCode, 1);
     EXPECT_NE(indirect.output.find("' refused an OpenGL context"), std::string::npos)
         << indirect.output;
