@@ -8,7 +8,9 @@
 #include <cassert>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -343,6 +345,33 @@ bool loadShipFromText(std::string_view text, std::string& error)
     return true;
 }
 
+// What the rest of the editor takes for each record beyond the ship's own copy: the frame's
+// binding keeps a copy of every triangle and a grid entry (24 bytes) for each of its edges,
+// and a few words for each attachment.
+constexpr uint64_t FRAME_BYTES_PER_TRIANGLE = sizeof(Triangle) + 3 * 24;
+constexpr uint64_t FRAME_BYTES_PER_ATTACHMENT = 32;
+
+// Holds the address of the memory probe, so that the allocation cannot be optimised away.
+static void* volatile memoryProbe = nullptr;
+
+// Whether the editor can get the memory a ship of this size needs after the load. A ship that
+// parses within the memory left could still end the editor at the next frame; asked for here,
+// while the old ship is still whole, the memory is refused as a failed load instead.
+static bool frameMemoryAvailable(const ShipFileContent& content)
+{
+    const uint64_t needed = content.triangles.size() * FRAME_BYTES_PER_TRIANGLE +
+                            content.attachments.size() * FRAME_BYTES_PER_ATTACHMENT;
+    if (needed > SIZE_MAX)
+    {
+        return false;
+    }
+    memoryProbe = std::malloc(static_cast<size_t>(needed));
+    const bool available = memoryProbe != nullptr || needed == 0;
+    std::free(memoryProbe);
+    memoryProbe = nullptr;
+    return available;
+}
+
 // Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
 // only once the whole file has been read and found valid.
 static bool readShipFile(std::string& error)
@@ -365,6 +394,12 @@ static bool readShipFile(std::string& error)
         error = "out of memory for a ship this large";
     }
     closeFileSource(source);
+    if (ok && !frameMemoryAvailable(content))
+    {
+        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
+                " triangles";
+        ok = false;
+    }
     if (ok)
     {
         Ship& s = ship;
