@@ -22,6 +22,11 @@ void exitWhenDisplayLost();
 // and "end this window" commands find it.
 void nameWindowForDesktop();
 
+// Call when the window is hidden. A window destroyed by another program is first unmapped, and
+// the toolkit draws no hidden window, so no failed drawing request would tell; this asks the
+// server, and a window that is gone ends the editor as exitWhenDisplayLost describes.
+void exitIfWindowDestroyed();
+
 // Call once the window exists and its GL context is current. The toolkit asks the X input
 // extension for enter and leave events and keeps the data of those about the root window,
 // which a drag leaving the window brings: 188 bytes each, never freed. The window then takes

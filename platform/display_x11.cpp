@@ -251,6 +251,10 @@ void exitWhenDisplayLost()
     XSetErrorHandler(onRequestFailed);
 }
 
+// The editor's window and its connection, once nameWindowForDesktop has seen them.
+static Display* windowDisplay = nullptr;
+static Window shownWindow = 0;
+
 void nameWindowForDesktop()
 {
     Display* display = glXGetCurrentDisplay();
@@ -259,6 +263,8 @@ void nameWindowForDesktop()
     {
         return;
     }
+    windowDisplay = display;
+    shownWindow = window;
     char name[] = "gantrix";
     char className[] = "Gantrix";
     XClassHint hint = {name, className};
@@ -270,6 +276,17 @@ void nameWindowForDesktop()
     XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&pid), 1);
     XFlush(display);
+}
+
+void exitIfWindowDestroyed()
+{
+    if (windowDisplay == nullptr)
+    {
+        return;
+    }
+    // A destroyed window fails this request, and the error handler ends the editor.
+    XWindowAttributes attributes;
+    XGetWindowAttributes(windowDisplay, shownWindow, &attributes);
 }
 
 void useCoreInputEvents()
