@@ -226,14 +226,17 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     }
     if (fchmod(fd, mode) != 0)
     {
-        error = systemError("setting the permissions of " + tempPath);
+        const int failure = errno;
         close(fd);
         unlink(tempPath.c_str());
+        error = "setting the permissions of " + tempPath + ": " + std::strerror(failure);
         return false;
     }
+    // Moved, not copied: nothing that could fail for memory comes between creating the
+    // temporary file and recording it for abandonFileReplacement.
     replacement.handle = fd;
-    replacement.target = target;
-    replacement.tempPath = tempPath;
+    replacement.target = std::move(target);
+    replacement.tempPath = std::move(tempPath);
     return true;
 }
 
