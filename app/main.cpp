@@ -1,10 +1,10 @@
 #include "app/callbacks.h"
 #include "platform/display.h"
 #include "platform/process.h"
+#include "shipfile/status_line.h"
 
 #include <GL/freeglut.h>
 
-#include <cstdio>
 #include <string>
 
 int main(int argc, char** argv)
@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     std::string reason;
     if (!holdDisplay(argc, argv, reason))
     {
-        std::fprintf(stderr, "gantrix: %s\n", reason.c_str());
+        writeErrorLine("gantrix: " + reason);
         return 1;
     }
 
@@ -23,6 +23,7 @@ int main(int argc, char** argv)
     releaseDisplay();
     exitWhenDisplayLost();
     useCoreInputEvents();
+    nameWindowForDesktop();
 
     glutKeyboardFunc(onKeyboard);
     glutDisplayFunc(onDisplay);
@@ -35,6 +36,15 @@ int main(int argc, char** argv)
     glutSpecialFunc(onSpecial);
     glutSpecialUpFunc(onSpecialUp);
     glutEntryFunc(onEntry);
+    // A window that another program destroys is hidden first, and no longer drawn.
+    glutWindowStatusFunc(
+        [](int state)
+        {
+            if (state == GLUT_HIDDEN)
+            {
+                exitIfWindowDestroyed();
+            }
+        });
 
     glutMainLoop();
     return 0;

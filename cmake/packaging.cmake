@@ -24,6 +24,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME gantrix)
 set(CPACK_PACKAGE_VENDOR "Gantrix developers")
 set(CPACK_PACKAGE_CONTACT "Gantrix developers <gantrix@localhost>")
+# The Expat (MIT) licence; the package carries it in docs/copyright.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive editor for two-dimensional ships")
 # Lines of the long description, each shorter than 80 characters as Debian wants them.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION

@@ -8,7 +8,9 @@
 #include <cassert>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -40,17 +42,35 @@ static double storedArea(const Triangle& t)
     return (std::fabs(doubleSignedArea(t)) * 0.5) / 100.0;
 }
 
-std::string formatShipFile(const std::vector<Triangle>& triangles,
-                           const std::vector<Attachment>& attachments)
+// The text of a ship file goes out in pieces of about this size, so that a save takes the same
+// small memory for any ship.
+constexpr size_t WRITE_PIECE_SIZE = 64 * 1024;
+
+// Formats the ship file's text and hands it to `flush` in pieces of about WRITE_PIECE_SIZE
+// bytes; stops with false as soon as `flush` fails.
+template <typename Flush>
+static bool writeShipText(const std::vector<Triangle>& triangles,
+                          const std::vector<Attachment>& attachments, Flush flush)
 {
     std::string out;
-    // Room for grid coordinates of a few digits, so that most ships are written without the
-    // text being moved as it grows.
-    out.reserve(16 + triangles.size() * 96 + attachments.size() * 48);
-    appendInteger(out, static_cast<int>(triangles.size()));
-    out += "\r\n";
-    for (const Triangle& t : triangles)
+    // A record is at most a few hundred bytes (every digit of the largest doubles), so the
+    // piece never grows past its first size.
+    out.reserve(WRITE_PIECE_SIZE + 4096);
+    bool ok = true;
+    auto endLine = [&out, &ok, &flush]()
     {
+        out += "\r\n";
+        if (out.size() >= WRITE_PIECE_SIZE)
+        {
+            ok = ok && flush(out);
+            out.clear();
+        }
+    };
+    appendInteger(out, static_cast<int>(triangles.size()));
+    endLine();
+    for (size_t i = 0; ok && i < triangles.size(); ++i)
+    {
+        const Triangle& t = triangles[i];
         for (const Vec2& corner : t.corners)
         {
             appendFixed(out, corner.x);
@@ -59,12 +79,13 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
             out += ' ';
         }
         appendFixed(out, storedArea(t));
-        out += "\r\n";
+        endLine();
     }
     appendInteger(out, static_cast<int>(attachments.size()));
-    out += "\r\n";
-    for (const Attachment& a : attachments)
+    endLine();
+    for (size_t j = 0; ok && j < attachments.size(); ++j)
     {
+        const Attachment& a = attachments[j];
         appendFixed(out, a.x);
         out += ' ';
         appendFixed(out, a.y);
@@ -74,9 +95,22 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
             out += ' ';
             appendInteger(out, value);
         }
-        out += "\r\n";
+        endLine();
     }
-    return out;
+    return ok && (out.empty() || flush(out));
+}
+
+std::string formatShipFile(const std::vector<Triangle>& triangles,
+                           const std::vector<Attachment>& attachments)
+{
+    std::string text;
+    writeShipText(triangles, attachments,
+                  [&text](const std::string& piece)
+                  {
+                      text += piece;
+                      return true;
+                  });
+    return text;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -113,7 +147,10 @@ static bool failParse(ReadStatus status, bool integer, const TextReader& r,
             assert(false);
             break;
     }
-    error = "line " + std::to_string(r.line) + ": " + problem + " (" + where + ")";
+    // A file that could not be read to its end is no damaged file; say what stopped it.
+    error = !r.readError.empty()
+                ? r.readError
+                : "line " + std::to_string(r.line) + ": " + problem + " (" + where + ")";
     return false;
 }
 
@@ -124,11 +161,10 @@ static ReadStatus readCount(TextReader& r, int& count)
     return status == ReadStatus::ok && count < 0 ? ReadStatus::negative : status;
 }
 
-bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error)
+// Reads a whole ship from `r` into `content`, which is left empty on failure.
+static bool parseShip(TextReader& r, ShipFileContent& content, std::string& error)
 {
     content = ShipFileContent{};
-    TextReader r;
-    r.text = text;
     ShipFileContent read;
 
     int triangleCount = 0;
@@ -141,7 +177,7 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     // claims no memory the file does not hold: the shortest triangle record is seven one-digit
     // numbers and their separators, the shortest attachment record six.
     read.triangles.reserve(
-        std::min<size_t>(static_cast<size_t>(triangleCount), (text.size() - r.pos) / 14));
+        std::min<uint64_t>(static_cast<uint64_t>(triangleCount), bytesLeft(r) / 14));
     for (int i = 0; i < triangleCount; ++i)
     {
         // Six coordinates, then the area, which is checked like any number and dropped. The
@@ -177,7 +213,7 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
         return failParse(status, true, r, "attachment count", error);
     }
     read.attachments.reserve(
-        std::min<size_t>(static_cast<size_t>(attachmentCount), (text.size() - r.pos) / 12));
+        std::min<uint64_t>(static_cast<uint64_t>(attachmentCount), bytesLeft(r) / 12));
     for (int j = 0; j < attachmentCount; ++j)
     {
         float position[2];
@@ -208,9 +244,11 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     }
     // A damaged count shifts every later value into another field, and the file can still
     // end in step by chance; text after the last record is the sign that it was misread.
-    if (skipSpace(r))
+    if (skipSpace(r) || !r.readError.empty())
     {
-        error = "line " + std::to_string(r.line) + ": text after the last record";
+        error = r.readError.empty()
+                    ? "line " + std::to_string(r.line) + ": text after the last record"
+                    : r.readError;
         return false;
     }
     content = std::move(read);
@@ -218,13 +256,73 @@ bool parseShipFile(std::string_view text, ShipFileContent& content, std::string&
     return true;
 }
 
+bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error)
+{
+    TextReader r;
+    r.text = text;
+    return parseShip(r, content, error);
+}
+
+// Writes the ship through a replacement of the file; the old file stays as it was on failure.
+static bool writeShipFile(const Ship& s, std::string& error)
+{
+    FileReplacement replacement;
+    if (!beginFileReplacement(SHIP_FILE_NAME, replacement, error))
+    {
+        return false;
+    }
+    bool ok = false;
+    try
+    {
+        ok = writeShipText(
+            s.triangles, s.attachments,
+            [&replacement, &error](const std::string& piece)
+            { return writeFileReplacement(replacement, piece.data(), piece.size(), error); });
+        ok = ok && commitFileReplacement(replacement, error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory";
+        ok = false;
+    }
+    if (!ok)
+    {
+        abandonFileReplacement(replacement);
+    }
+    return ok;
+}
+
+// A save or a load that cannot get the memory it needs fails like any other: the ship and the
+// file stay as they were and the editor goes on. The line is built from a literal, so that
+// reporting needs no memory the failure may have left short.
+static void reportFailure(const char* what, const std::string& error)
+{
+    try
+    {
+        writeErrorLine(std::string("gantrix: cannot ") + what + " " + SHIP_FILE_NAME + ": " +
+                       error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        writeErrorLine("gantrix: out of memory");
+    }
+}
+
 void saveShip()
 {
-    const Ship& s = ship;
     std::string error;
-    if (!replaceFileContent(SHIP_FILE_NAME, formatShipFile(s.triangles, s.attachments), error))
+    bool ok = false;
+    try
     {
-        std::fprintf(stderr, "gantrix: cannot save %s: %s\n", SHIP_FILE_NAME, error.c_str());
+        ok = writeShipFile(ship, error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory";
+    }
+    if (!ok)
+    {
+        reportFailure("save", error);
         return;
     }
     writeStatusLine("SAVED!");
@@ -232,26 +330,101 @@ void saveShip()
 
 bool loadShipFromText(std::string_view text, std::string& error)
 {
-    Ship& s = ship;
+    TextReader r;
+    r.text = text;
     ShipFileContent content;
     // Nothing changes until the whole text has been found complete and valid.
-    if (!parseShipFile(text, content, error))
+    if (!parseShip(r, content, error))
     {
         return false;
     }
+    Ship& s = ship;
     s.triangles = std::move(content.triangles);
     s.attachments = std::move(content.attachments);
     s.pendingPoints.clear(); // a half-built triangle does not survive a load
     return true;
 }
 
+// What the rest of the editor takes for each record beyond the ship's own copy: the frame's
+// binding keeps a copy of every triangle and a grid entry (24 bytes) for each of its edges,
+// and a few words for each attachment.
+constexpr uint64_t FRAME_BYTES_PER_TRIANGLE = sizeof(Triangle) + 3 * 24;
+constexpr uint64_t FRAME_BYTES_PER_ATTACHMENT = 32;
+
+// Holds the address of the memory probe, so that the allocation cannot be optimised away.
+static void* volatile memoryProbe = nullptr;
+
+// Whether the editor can get the memory a ship of this size needs after the load. A ship that
+// parses within the memory left could still end the editor at the next frame; asked for here,
+// while the old ship is still whole, the memory is refused as a failed load instead.
+static bool frameMemoryAvailable(const ShipFileContent& content)
+{
+    const uint64_t needed = content.triangles.size() * FRAME_BYTES_PER_TRIANGLE +
+                            content.attachments.size() * FRAME_BYTES_PER_ATTACHMENT;
+    if (needed > SIZE_MAX)
+    {
+        return false;
+    }
+    memoryProbe = std::malloc(static_cast<size_t>(needed));
+    const bool available = memoryProbe != nullptr || needed == 0;
+    std::free(memoryProbe);
+    memoryProbe = nullptr;
+    return available;
+}
+
+// Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
+// only once the whole file has been read and found valid.
+static bool readShipFile(std::string& error)
+{
+    FileSource source;
+    if (!openFileSource(SHIP_FILE_NAME, source, error))
+    {
+        return false;
+    }
+    TextReader r;
+    r.source = &source;
+    ShipFileContent content;
+    bool ok = false;
+    try
+    {
+        ok = parseShip(r, content, error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory for a ship this large";
+    }
+    closeFileSource(source);
+    if (ok && !frameMemoryAvailable(content))
+    {
+        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
+                " triangles";
+        ok = false;
+    }
+    if (ok)
+    {
+        Ship& s = ship;
+        s.triangles = std::move(content.triangles);
+        s.attachments = std::move(content.attachments);
+        s.pendingPoints.clear();
+    }
+    return ok;
+}
+
 void loadShip()
 {
-    std::string text;
     std::string error;
-    if (!readWholeFile(SHIP_FILE_NAME, text, error) || !loadShipFromText(text, error))
+    bool ok = false;
+    try
     {
-        std::fprintf(stderr, "gantrix: cannot load %s: %s\n", SHIP_FILE_NAME, error.c_str());
+        ok = readShipFile(error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory";
+    }
+    if (!ok)
+    {
+        reportFailure("load", error);
         return;
     }
     writeStatusLine("LOADED!");

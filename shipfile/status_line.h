@@ -1,6 +1,14 @@
 #pragma once
 
-// Writes one status line ("SAVED!", "LOADED!") to standard output at once. A line that cannot
-// be written now (a reader that has gone, a full pipe nobody reads, a closed terminal) is
-// dropped: the status lines are a courtesy, and the editor must neither stop nor stall for them.
+#include <string>
+
+// The editor's two console streams, one source per operating system: status_line_posix.cpp
+// and status_line_win32.cpp. Each line goes out in one write, or not at all: a line that
+// cannot be written now (a reader that has gone, a full pipe nobody reads, a closed terminal)
+// is dropped, because the editor must neither stop nor stall for its console.
+
+// Writes one status line ("SAVED!", "LOADED!") to standard output.
 void writeStatusLine(const char* line);
+
+// Writes one error line (given without its newline) to standard error.
+void writeErrorLine(const std::string& line);

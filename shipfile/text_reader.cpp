@@ -26,15 +26,68 @@ static char lowerAt(const TextReader& r, size_t offset)
     return r.pos + offset < r.text.size() ? lowerCase(r.text[r.pos + offset]) : '\0';
 }
 
+// The copy of a value on the stack, long enough for any value the writer writes at grid scale.
+constexpr size_t STACK_COPY = 64;
+// More than the longest text a conversion can pass over before it is a number again (a long
+// "nan(...)" is not a number either way), and more than the readers look past a value.
+constexpr size_t LOOKAHEAD = 8;
+
+uint64_t bytesLeft(const TextReader& r)
+{
+    uint64_t left = r.text.size() - r.pos;
+    if (r.source != nullptr && !r.sourceEnded)
+    {
+        const uint64_t known = r.passed + r.text.size();
+        left += r.source->size > known ? r.source->size - known : 0;
+    }
+    return left;
+}
+
+// Makes at least `wanted` bytes from the reader's position on available in `text`, unless the
+// file ends first. Bytes before the position are dropped, so a piece holds what one value
+// needs. A file that grows while it is read is not read on: its end would be a guess.
+static void need(TextReader& r, size_t wanted)
+{
+    if (r.source == nullptr || r.sourceEnded || r.text.size() - r.pos >= wanted)
+    {
+        return;
+    }
+    r.piece.erase(0, r.pos);
+    r.passed += r.pos;
+    r.pos = 0;
+    while (r.piece.size() < wanted && !r.sourceEnded)
+    {
+        const size_t old = r.piece.size();
+        r.piece.resize(old + READ_PIECE_SIZE);
+        const long long n = readFileSource(*r.source, &r.piece[old], READ_PIECE_SIZE, r.readError);
+        r.piece.resize(old + static_cast<size_t>(n > 0 ? n : 0));
+        r.sourceEnded = n <= 0;
+        if (r.passed + r.piece.size() > r.source->size)
+        {
+            r.readError = "the file grew while it was read";
+            r.sourceEnded = true;
+        }
+    }
+    r.text = r.piece;
+}
+
 bool skipSpace(TextReader& r)
 {
-    while (r.pos < r.text.size() && isSpace(r.text[r.pos]))
+    for (;;)
     {
-        if (r.text[r.pos] == '\n')
+        while (r.pos < r.text.size() && isSpace(r.text[r.pos]))
         {
-            r.line++;
+            if (r.text[r.pos] == '\n')
+            {
+                r.line++;
+            }
+            r.pos++;
         }
-        r.pos++;
+        if (r.pos < r.text.size() || r.source == nullptr || r.sourceEnded)
+        {
+            break;
+        }
+        need(r, 1);
     }
     return r.pos < r.text.size();
 }
@@ -42,17 +95,17 @@ bool skipSpace(TextReader& r)
 // Runs `convert` on a NUL-terminated copy of the text at the reader's position and returns
 // how many characters it took. The copy stops at white space and normally fits on the stack.
 // A conversion that ends near the end of a copy cut short might have gone on ("1e+" before
-// the exponent's digits): it runs again on a copy twice as long.
+// the exponent's digits): it runs again on a copy twice as long. A file read in pieces has
+// the copy and a few bytes more in memory before each run, and nothing is read after the
+// last one, so what the callers look at around the value stays in place.
 template <typename Convert> static size_t convertCopy(TextReader& r, Convert convert)
 {
-    // More than the longest text a conversion can pass over before it is a number again (a
-    // long "nan(...)" is not a number either way).
-    constexpr size_t LOOKAHEAD = 8;
-    char stackCopy[64];
+    char stackCopy[STACK_COPY];
     char* copy = stackCopy;
     size_t capacity = sizeof stackCopy;
     for (;;)
     {
+        need(r, capacity + LOOKAHEAD);
         const size_t available = std::min(capacity - 1, r.text.size() - r.pos);
         size_t length = 0;
         while (length < available && !isSpace(r.text[r.pos + length]))
@@ -82,6 +135,7 @@ ReadStatus readInteger(TextReader& r, int& value)
     {
         return ReadStatus::end;
     }
+    need(r, STACK_COPY + LOOKAHEAD);
     // The base is chosen here rather than by strtoll, which in newer C libraries also takes
     // 0b as a binary prefix; to "%i" that is a zero followed by a b.
     const size_t sign = isSign(r.text[r.pos]) ? 1 : 0;
@@ -124,6 +178,7 @@ ReadStatus readFloat(TextReader& r, float& value)
     {
         return ReadStatus::end;
     }
+    need(r, STACK_COPY + LOOKAHEAD);
     float converted = 0.0f;
     size_t used = convertCopy(r,
                               [&converted](const char* copy)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "shipfile/whole_file.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,14 +26,29 @@ enum class ReadStatus
     negative,   // a count below zero (the ship file's own rule)
 };
 
-// The place a text is read at, value by value.
+// The bytes of a file read at a time: enough to make the calls to the system few, small
+// enough that a file of any size is read in bounded memory.
+constexpr size_t READ_PIECE_SIZE = 64 * 1024;
+
+// The place a text is read at, value by value. The text is either all in memory (`text` set,
+// `source` null), or a file read piece by piece (`source` set): then `text` views the bytes
+// read and not yet passed over, which hold at least the value being read, however long.
 struct TextReader
 {
     std::string_view text;
     size_t pos = 0;
     int line = 1;          // line of `pos`, counting line feeds
     std::string longValue; // the copy of a value too long for the stack; keeps its capacity
+
+    FileSource* source = nullptr; // the open file read in pieces; null for text in memory
+    std::string piece;            // the file's bytes from `passed` on, as far as read
+    uint64_t passed = 0;          // bytes of the file dropped before `piece`
+    bool sourceEnded = false;     // the file gave its last byte, or failed
+    std::string readError;        // why the file could not be read to its end; empty if it could
 };
+
+// The bytes of the text from the reader's position to its end (for a file, by its size).
+uint64_t bytesLeft(const TextReader& r);
 
 // Skips white space, counting lines; returns false when the text is used up.
 bool skipSpace(TextReader& r);

@@ -8,8 +8,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <random>
@@ -21,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -49,17 +52,6 @@ void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
-}
-
-std::vector<std::string> folderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-    {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A name the saver's temporary file takes: the target's name, a point and six characters.
@@ -124,6 +116,24 @@ class SaveFaultsTest : public ScratchFolderTest
 };
 
 } // namespace
+
+// The file layer's whole replacement, as a save runs it, with one piece of content.
+static bool replaceFileContent(const std::string& path, const std::string& content,
+                               std::string& error)
+{
+    FileReplacement replacement;
+    if (!beginFileReplacement(path.c_str(), replacement, error))
+    {
+        return false;
+    }
+    if (!writeFileReplacement(replacement, content.data(), content.size(), error) ||
+        !commitFileReplacement(replacement, error))
+    {
+        abandonFileReplacement(replacement);
+        return false;
+    }
+    return true;
+}
 
 // Saves the global ship in a child process whose files may grow to `limit` bytes. Its
 // output goes through pipes, which the limit does not cover, so its one line survives.
@@ -194,7 +204,8 @@ TEST_F(SaveFaultsTest, FileSizeLimitEitherFitsTheWholeFileOrKeepsTheOldOne)
         const int status = saveUnderSizeLimit(limit, out, err);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "limit " << limit;
 
-        EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"}) << "limit " << limit;
+        EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"})
+            << "limit " << limit;
         if (limit >= size)
         {
             EXPECT_EQ(out, "SAVED!\n") << "limit " << limit;
@@ -211,6 +222,243 @@ TEST_F(SaveFaultsTest, FileSizeLimitEitherFitsTheWholeFileOrKeepsTheOldOne)
             EXPECT_TRUE(readFile("ship.hul") == oldFile) << "limit " << limit;
         }
     }
+}
+
+// Runs saveShip in a child process, as the user "nobody" when the test runs as the
+// super-user (who may write anything), and returns its wait status and output.
+static int saveAsUser(Output& o)
+{
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    {
+        return -1;
+    }
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        {
+            _exit(3);
+        }
+        saveShip();
+        _exit(0);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    for (const auto& [fd, text] : {std::pair<int, std::string*>{outPipe[0], &o.out},
+                                   std::pair<int, std::string*>{errPipe[0], &o.err}})
+    {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        {
+            text->append(buffer, static_cast<size_t>(n));
+        }
+        close(fd);
+    }
+    return status;
+}
+
+// What stands at a path: the kind of node, and a regular file's permissions and bytes.
+static std::string nodeAt(const std::string& path)
+{
+    struct stat info = {};
+    if (lstat(path.c_str(), &info) != 0)
+    {
+        return "nothing";
+    }
+    if (S_ISLNK(info.st_mode))
+    {
+        char target[256] = "";
+        const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        return "link to " + std::string(target, static_cast<size_t>(n > 0 ? n : 0));
+    }
+    if (S_ISREG(info.st_mode))
+    {
+        return "file " + std::to_string(info.st_mode & 07777) + " " + readFile(path);
+    }
+    return S_ISFIFO(info.st_mode)  ? "FIFO"
+           : S_ISCHR(info.st_mode) ? "device " + std::to_string(info.st_rdev)
+           : S_ISDIR(info.st_mode) ? "folder"
+                                   : "other";
+}
+
+// Saves that must be refused before anything is written: a target taken by a folder, a FIFO
+// or a device (reached directly or through links), and a file its user may not write. Each
+// gives one line, and every node stays what it was; renaming over a device or a FIFO would
+// put a plain file in the place of something the system or another program relies on.
+TEST_F(SaveFaultsTest, RefusedSavesTouchNothing)
+{
+    ship.triangles = gridShip(400, 0.0).triangles;
+    struct Case
+    {
+        const char* name;
+        std::function<bool()> make; // builds ship.hul (and what it leads to); false to skip
+        bool asUser;                // saved as "nobody" when the test runs as the super-user
+        const char* error;          // the line after "gantrix: cannot save ship.hul: "
+    };
+    const Case cases[] = {
+        {"a folder",
+         [] { return mkdir("ship.hul", 0755) == 0 && (writeFile("ship.hul/in", "kept"), true); },
+         false, "ship.hul is a folder, not a regular file"},
+        {"a FIFO", [] { return mkfifo("ship.hul", 0644) == 0; }, false,
+         "ship.hul is a FIFO, not a regular file"},
+        {"a link to a FIFO",
+         [] {
+             return mkfifo("elsewhere/fifo", 0644) == 0 &&
+                    symlink("elsewhere/fifo", "ship.hul") == 0;
+         },
+         false, "elsewhere/fifo is a FIFO, not a regular file"},
+        {"a link to a link to a device",
+         // A copy of /dev/null: only the super-user can make one.
+         []
+         {
+             return geteuid() == 0 && mknod("elsewhere/null", S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                    symlink("null", "elsewhere/link") == 0 &&
+                    symlink("elsewhere/link", "ship.hul") == 0;
+         },
+         false, "elsewhere/null is a device, not a regular file"},
+        {"a file its user may not write",
+         []
+         {
+             writeFile("ship.hul", "old");
+             return chmod("ship.hul", 0444) == 0 && chmod(".", 0777) == 0;
+         },
+         true, "ship.hul: Permission denied"},
+    };
+    for (const Case& c : cases)
+    {
+        std::filesystem::remove_all("ship.hul");
+        std::filesystem::remove_all("elsewhere");
+        ASSERT_EQ(mkdir("elsewhere", 0755), 0);
+        if (!c.make())
+        {
+            EXPECT_NE(geteuid(), 0u) << c.name << ": " << std::strerror(errno);
+            continue;
+        }
+        const std::vector<std::string> before = {nodeAt("ship.hul"), nodeAt("ship.hul/in"),
+                                                 nodeAt("elsewhere/fifo"), nodeAt("elsewhere/link"),
+                                                 nodeAt("elsewhere/null")};
+        const std::vector<std::string> entries = sortedFolderEntries(".");
+        const std::vector<std::string> elsewhere = sortedFolderEntries("elsewhere");
+        Output o;
+        if (c.asUser)
+        {
+            const int status = saveAsUser(o);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << " " << status;
+        }
+        else
+        {
+            o = capturedSave();
+        }
+        EXPECT_EQ(o.out, "") << c.name;
+        EXPECT_EQ(o.err, std::string("gantrix: cannot save ship.hul: ") + c.error + "\n") << c.name;
+        const std::vector<std::string> after = {nodeAt("ship.hul"), nodeAt("ship.hul/in"),
+                                                nodeAt("elsewhere/fifo"), nodeAt("elsewhere/link"),
+                                                nodeAt("elsewhere/null")};
+        EXPECT_EQ(after, before) << c.name;
+        EXPECT_EQ(sortedFolderEntries("."), entries) << c.name;
+        EXPECT_EQ(sortedFolderEntries("elsewhere"), elsewhere) << c.name;
+    }
+}
+
+// A folder its user may not write refuses the temporary file, but a ship.hul the user may
+// write is then rewritten in place: longer and shorter ships both leave exactly their bytes,
+// with the file's permissions and no other file beside it.
+TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
+{
+    ASSERT_EQ(chmod(".", 0711), 0); // the user reaches the folder below
+    ASSERT_EQ(mkdir("locked", 0755), 0);
+    ASSERT_EQ(chdir("locked"), 0);
+    for (const int count : {40, 3000, 1})
+    {
+        const ShipFileContent s = gridShip(count, 3.125);
+        ship.triangles = s.triangles;
+        ship.attachments = s.attachments;
+        if (count == 40)
+        {
+            writeFile("ship.hul", fileOf(gridShip(1000, 0.0)));
+            ASSERT_EQ(chmod("ship.hul", 0666), 0);
+            ASSERT_EQ(chmod(".", 0555), 0);
+        }
+        Output o;
+        const int status = saveAsUser(o);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(o.err, "") << count;
+        EXPECT_EQ(o.out, "SAVED!\n") << count;
+        EXPECT_TRUE(readFile("ship.hul") == fileOf(s)) << count;
+        EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"}) << count;
+        struct stat info = {};
+        ASSERT_EQ(stat("ship.hul", &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0666u);
+    }
+    // Without a ship.hul to rewrite, the folder's refusal is the save's.
+    ASSERT_EQ(chmod(".", 0777), 0);
+    ASSERT_EQ(std::remove("ship.hul"), 0);
+    ASSERT_EQ(chmod(".", 0555), 0);
+    Output o;
+    const int status = saveAsUser(o);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: creating ship.hul.", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(": Permission denied\n"), std::string::npos) << o.err;
+    EXPECT_TRUE(sortedFolderEntries(".").empty());
+    ASSERT_EQ(chmod(".", 0755), 0);
+    ASSERT_EQ(chdir(".."), 0);
+}
+
+// Error lines to a stderr nobody reads are dropped, as status lines are: with the pipe full,
+// two thousand failed loads and then a save all finish, and the save writes its file.
+TEST_F(SaveFaultsTest, ErrorLinesToAFullPipeBlockNothing)
+{
+    const ShipFileContent s = gridShip(100, 0.0);
+    ship.triangles = s.triangles;
+    ship.attachments = s.attachments;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    // Fills the pipe from this end, then leaves it blocking as the editor would find it.
+    const int flags = fcntl(ends[1], F_GETFL);
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, flags | O_NONBLOCK), 0);
+    const std::string block(4096, 'x');
+    while (write(ends[1], block.data(), block.size()) > 0)
+    {
+    }
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, flags), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        dup2(ends[1], STDERR_FILENO);
+        dup2(ends[1], STDOUT_FILENO);
+        for (int i = 0; i < 2000; ++i)
+        {
+            loadShip(); // no ship.hul: one error line each
+        }
+        saveShip();
+        _exit(0);
+    }
+    close(ends[1]);
+    int status = -1;
+    pid_t ended = 0;
+    for (int waited = 0; ended == 0 && waited < 30000; waited += 10)
+    {
+        ended = waitpid(pid, &status, WNOHANG);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0)
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(ends[0]);
+    ASSERT_NE(ended, 0) << "the loads or the save blocked on the full pipe";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(readFile("ship.hul") == fileOf(s));
 }
 
 // A real file system that runs out of blocks or of file entries, mounted for this test
@@ -249,7 +497,7 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     EXPECT_NE(o.err.find(": No space left on device\n"), std::string::npos) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
     EXPECT_TRUE(readFile("ship.hul") == oldFile);
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
     struct statvfs after = {};
     ASSERT_EQ(statvfs(".", &after), 0);
     EXPECT_EQ(after.f_bfree, before.f_bfree);
@@ -262,7 +510,7 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     EXPECT_EQ(o.out, "SAVED!\n");
     EXPECT_EQ(o.err, "");
     EXPECT_TRUE(readFile("ship.hul") == fileOf(small));
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
 
     // A folder that has turned read-only refuses the save before anything is written.
     ASSERT_EQ(chdir(scratch.c_str()), 0);
@@ -285,7 +533,7 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: creating ship.hul.", 0), 0u) << o.err;
     EXPECT_NE(o.err.find(": No space left on device\n"), std::string::npos) << o.err;
     EXPECT_TRUE(readFile("ship.hul") == oldFile);
-    EXPECT_EQ(folderEntries("."), std::vector<std::string>{"ship.hul"});
+    EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
 
     ASSERT_EQ(chdir(scratch.c_str()), 0);
     EXPECT_EQ(umount("disk"), 0) << std::strerror(errno);
@@ -441,7 +689,7 @@ TEST_F(SaveFaultsTest, KilledMidSaveLeavesTheOldOrTheNewFileWhole)
     const int anywhereUs = static_cast<int>(duration_cast<microseconds>(fourSaves).count());
     // A little past the rename as well.
     const int inFileUs = static_cast<int>(duration_cast<microseconds>(fileTime).count() * 5 / 16);
-    for (const std::string& name : folderEntries(folder))
+    for (const std::string& name : sortedFolderEntries(folder))
     {
         std::remove((folder + "/" + name).c_str());
     }
@@ -488,7 +736,7 @@ TEST_F(SaveFaultsTest, KilledMidSaveLeavesTheOldOrTheNewFileWhole)
         endedAs[after == oldFile ? 0 : after == first ? 1 : 2] += whole ? 1 : 0;
 
         // A kill between creating the temporary file and the rename leaves that one file.
-        std::vector<std::string> entries = folderEntries(folder);
+        std::vector<std::string> entries = sortedFolderEntries(folder);
         std::vector<std::string> stray;
         for (const std::string& name : entries)
         {
@@ -504,7 +752,7 @@ TEST_F(SaveFaultsTest, KilledMidSaveLeavesTheOldOrTheNewFileWhole)
         // A save that completes now leaves nothing of its own beside the file.
         std::string error;
         EXPECT_TRUE(replaceFileContent(target, oldFile, error)) << error;
-        EXPECT_EQ(folderEntries(folder), entries) << "run " << run;
+        EXPECT_EQ(sortedFolderEntries(folder), entries) << "run " << run;
         EXPECT_TRUE(readFile(target) == oldFile) << "run " << run;
         for (const std::string& name : stray)
         {

@@ -1,6 +1,7 @@
 #include "editor_session.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -923,6 +924,56 @@ std::string EditorSession::windowTitle()
         XFree(name);
     }
     return title;
+}
+
+std::string EditorSession::windowClass()
+{
+    std::string both;
+    XClassHint hint = {nullptr, nullptr};
+    if (ensureX() && XGetClassHint(asDisplay(xDisplay), editorWindow, &hint) != 0)
+    {
+        both = std::string(hint.res_name != nullptr ? hint.res_name : "") + "/" +
+               (hint.res_class != nullptr ? hint.res_class : "");
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
+    return both;
+}
+
+long EditorSession::windowPid()
+{
+    long pid = -1;
+    if (!ensureX())
+    {
+        return pid;
+    }
+    Display* display = asDisplay(xDisplay);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const Atom property = XInternAtom(display, "_NET_WM_PID", False);
+    if (XGetWindowProperty(display, editorWindow, property, 0, 1, False, XA_CARDINAL, &type,
+                           &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32 && count == 1)
+    {
+        pid = *reinterpret_cast<long*>(data);
+    }
+    XFree(data);
+    return pid;
+}
+
+bool EditorSession::destroyWindowFromOutside()
+{
+    if (!ensureX())
+    {
+        return false;
+    }
+    XDestroyWindow(asDisplay(xDisplay), editorWindow);
+    XSync(asDisplay(xDisplay), False);
+    editorWindow = 0;
+    return true;
 }
 
 WindowGeometry EditorSession::windowGeometry()

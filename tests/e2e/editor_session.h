@@ -133,6 +133,11 @@ class EditorSession
     std::string windowTitle();
     WindowGeometry windowGeometry();
     std::vector<TopLevelWindow> topLevelWindows();
+    // The window's WM_CLASS as "instance/class", and its _NET_WM_PID (-1 when unset).
+    std::string windowClass();
+    long windowPid();
+    // Destroys the editor's window from the kit's own connection, as another program may.
+    bool destroyWindowFromOutside();
     int display() const; // the X display number, -1 before the server started
 
     // Pointer, all positions in window pixels.

@@ -127,3 +127,19 @@ TEST_F(EditorTest, LosingTheServerEndsWithOneLine)
     EXPECT_EQ(editor.stderrText(),
               "gantrix: lost the connection to the X display ':" + std::to_string(display) + "'\n");
 }
+
+// Window managers and task lists find the window by its class and its process; a window that
+// another program destroys ends the editor with one line, like a lost server.
+TEST_F(EditorTest, WindowNamesItselfAndEndsWithOneLineWhenDestroyed)
+{
+    EXPECT_EQ(editor.windowClass(), "gantrix/Gantrix");
+    EXPECT_EQ(editor.windowPid(), static_cast<long>(editor.pid()));
+
+    const int display = editor.display();
+    ASSERT_TRUE(editor.destroyWindowFromOutside());
+    ASSERT_TRUE(editor.waitForExit());
+    const int status = editor.exitStatus();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(editor.stderrText(), "gantrix: the window on X display ':" + std::to_string(display) +
+                                       "' is gone (closed by another program?)\n");
+}

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -12,11 +13,13 @@ struct Outcome
     std::string output; // stdout and stderr together
 };
 
-// Runs the editor with the given environment prefix and collects what it prints.
-Outcome runEditor(const std::string& environment, const std::string& arguments = "")
+// Runs the editor (or `program`, which runs it) with the given environment prefix and
+// collects what it prints.
+Outcome runEditor(const std::string& environment, const std::string& arguments = "",
+                  const std::string& program = GANTRIX_BINARY)
 {
     const std::string command =
-        "env " + environment + " timeout 20 " GANTRIX_BINARY " " + arguments + " 2>&1";
+        "env " + environment + " timeout 20 " + program + " " + arguments + " 2>&1";
     Outcome outcome;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -55,4 +58,26 @@ TEST(Startup, NoDisplayIsOneClearLine)
     const Outcome argument = runEditor("-u DISPLAY", "-display :4094");
     EXPECT_EQ(argument.exitCode, 1);
     EXPECT_NE(argument.output.find("':4094'"), std::string::npos) << argument.output;
+}
+
+// A display that cannot give the window OpenGL is named in one line too, without the toolkit's
+// message or a dump of the failed X request: an 8-bit screen has no GLX visual, and a server
+// without indirect GLX refuses the context indirect rendering asks for.
+TEST(Startup, DisplayWithoutUsableOpenGlIsOneClearLine)
+{
+    const std::string onServer = GANTRIX_WITH_XVFB " " GANTRIX_BINARY;
+    const Outcome eightBit = runEditor("WITH_XVFB_DEPTH=8", "", onServer);
+    EXPECT_EQ(eightBit.exitCode, 1);
+    EXPECT_NE(eightBit.output.find("' has no OpenGL: the server lacks the GLX extension"),
+              std::string::npos)
+        << eightBit.output;
+    EXPECT_EQ(eightBit.output.rfind("gantrix: X display ':", 0), 0u) << eightBit.output;
+    EXPECT_EQ(std::count(eightBit.output.begin(), eightBit.output.end(), '\n'), 1);
+
+    const Outcome indirect = runEditor("LIBGL_ALWAYS_INDIRECT=1", "", onServer);
+    EXPECT_EQ(indirect.exitCode, 1);
+    EXPECT_NE(indirect.output.find("' refused an OpenGL context"), std::string::npos)
+        << indirect.output;
+    EXPECT_EQ(indirect.output.rfind("gantrix: X display ':", 0), 0u) << indirect.output;
+    EXPECT_EQ(std::count(indirect.output.begin(), indirect.output.end(), '\n'), 1);
 }

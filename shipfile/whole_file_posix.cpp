@@ -1,0 +1,349 @@
+#include "shipfile/whole_file.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static std::string systemError(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+static const char* fileKind(mode_t mode)
+{
+    const char* kind = "not a regular file";
+    if (S_ISDIR(mode))
+    {
+        kind = "a folder, not a regular file";
+    }
+    else if (S_ISFIFO(mode))
+    {
+        kind = "a FIFO, not a regular file";
+    }
+    else if (S_ISCHR(mode) || S_ISBLK(mode))
+    {
+        kind = "a device, not a regular file";
+    }
+    else if (S_ISSOCK(mode))
+    {
+        kind = "a socket, not a regular file";
+    }
+    return kind;
+}
+
+// Opening without blocking lets a FIFO be looked at without waiting for a writer; on a
+// regular file the flag changes nothing.
+bool openFileSource(const char* path, FileSource& source, std::string& error)
+{
+    source = FileSource{};
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+    {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    const bool known = fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode))
+    {
+        error = known ? fileKind(info.st_mode) : std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    source.handle = fd;
+    source.size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error)
+{
+    assert(source.handle >= 0);
+    ssize_t n;
+    do
+    {
+        n = read(static_cast<int>(source.handle), buffer, capacity);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+    {
+        error = std::strerror(errno);
+    }
+    return n;
+}
+
+void closeFileSource(FileSource& source)
+{
+    if (source.handle >= 0)
+    {
+        close(static_cast<int>(source.handle));
+    }
+    source = FileSource{};
+}
+
+static bool writeAll(int fd, const char* data, size_t size)
+{
+    size_t written = 0;
+    while (written < size)
+    {
+        const ssize_t n = write(fd, data + written, size - written);
+        if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (n <= 0)
+        {
+            if (n == 0)
+            {
+                errno = EIO;
+            }
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+static std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    std::string folder = ".";
+    if (slash == 0)
+    {
+        folder = "/";
+    }
+    else if (slash != std::string::npos)
+    {
+        folder = path.substr(0, slash);
+    }
+    return folder;
+}
+
+// The file a save must replace: a symbolic link is followed to its target (relative targets
+// from the link's folder), so the link stays and the file it names receives the ship. A target
+// that does not exist yet is created. Gives up, like the system does, after 40 links.
+static bool followLinks(const std::string& path, std::string& target, std::string& error)
+{
+    target = path;
+    for (int hops = 0; hops < 40; ++hops)
+    {
+        struct stat info;
+        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        {
+            return true;
+        }
+        std::string link(static_cast<size_t>(info.st_size) + 256, '\0');
+        const ssize_t n = readlink(target.c_str(), &link[0], link.size());
+        if (n < 0 || static_cast<size_t>(n) >= link.size())
+        {
+            error = systemError("reading the link " + target);
+            return false;
+        }
+        link.resize(static_cast<size_t>(n));
+        target = (link[0] == '/' || target.find('/') == std::string::npos)
+                     ? link
+                     : folderOf(target) + "/" + link;
+    }
+    errno = ELOOP;
+    error = systemError(path);
+    return false;
+}
+
+// Where the folder refuses a new file (no write permission on it) the target may still be
+// writable; it is then rewritten in place, as a plain rewrite would.
+static bool openInPlace(const std::string& target, FileReplacement& replacement, std::string& error)
+{
+    const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+    {
+        error = systemError(target);
+        return false;
+    }
+    // The target was a regular file when it was looked at; it must still be one.
+    struct stat info;
+    const bool known = fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode))
+    {
+        error = known ? target + " is " + fileKind(info.st_mode) : systemError(target);
+        close(fd);
+        return false;
+    }
+    replacement.handle = fd;
+    return true;
+}
+
+bool beginFileReplacement(const char* path, FileReplacement& replacement, std::string& error)
+{
+    replacement = FileReplacement{};
+    std::string target;
+    if (!followLinks(path, target, error))
+    {
+        return false;
+    }
+    // A new file gets the bits fopen would give it; an existing one keeps its own. A file
+    // the user may not write stays refused, as it was when the file was opened for writing.
+    // The umask can only be read by setting it; the editor runs on one thread.
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode_t mode = 0666 & ~mask;
+    struct stat existing;
+    const bool replacing = stat(target.c_str(), &existing) == 0;
+    // Only a regular file is replaced. Renaming over a FIFO or a device would put a plain file
+    // in the place of a node some other program (or the system) relies on.
+    if (replacing && !S_ISREG(existing.st_mode))
+    {
+        error = target + " is " + fileKind(existing.st_mode);
+        return false;
+    }
+    if (replacing)
+    {
+        if (access(target.c_str(), W_OK) != 0)
+        {
+            error = systemError(target);
+            return false;
+        }
+        mode = existing.st_mode & 07777;
+    }
+
+    // The new content goes to a file beside the target and is renamed over it only once it
+    // is complete on disk, so a crash or a full disk never leaves a truncated ship file.
+    std::string tempPath = target + ".XXXXXX";
+    const int fd = mkstemp(&tempPath[0]);
+    if (fd < 0)
+    {
+        const bool folderRefuses = errno == EACCES || errno == EPERM;
+        error = systemError("creating " + tempPath);
+        replacement.target = target;
+        return replacing && folderRefuses && openInPlace(target, replacement, error);
+    }
+    // An administrator saving a user's ship leaves it that user's. Others cannot give a file
+    // away, and their save makes the file theirs, as any rewrite by them would.
+    if (replacing && (existing.st_uid != geteuid() || existing.st_gid != getegid()))
+    {
+        const int ignored = fchown(fd, existing.st_uid, existing.st_gid);
+        (void)ignored;
+    }
+    if (fchmod(fd, mode) != 0)
+    {
+        const int failure = errno;
+        close(fd);
+        unlink(tempPath.c_str());
+        error = "setting the permissions of " + tempPath + ": " + std::strerror(failure);
+        return false;
+    }
+    // Moved, not copied: nothing that could fail for memory comes between creating the
+    // temporary file and recording it for abandonFileReplacement.
+    replacement.handle = fd;
+    replacement.target = std::move(target);
+    replacement.tempPath = std::move(tempPath);
+    return true;
+}
+
+// The name a failed step is reported with: the temporary file, or the target itself.
+static const std::string& writtenPath(const FileReplacement& replacement)
+{
+    return replacement.tempPath.empty() ? replacement.target : replacement.tempPath;
+}
+
+bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
+                          std::string& error)
+{
+    assert(replacement.handle >= 0);
+    const bool ok = writeAll(static_cast<int>(replacement.handle), data, size);
+    if (!ok)
+    {
+        error = systemError("writing " + writtenPath(replacement));
+    }
+    return ok;
+}
+
+// A rewrite in place wrote over the old bytes from the start without cutting the file first:
+// a new file no longer than the old one then needs no new space on the disk, so a full disk
+// cannot stop it half way. The file is cut to the new length once everything is written.
+static bool commitInPlace(FileReplacement& replacement, std::string& error)
+{
+    const int fd = static_cast<int>(replacement.handle);
+    replacement.handle = -1;
+    const off_t length = lseek(fd, 0, SEEK_CUR);
+    std::string step = "writing " + replacement.target;
+    bool ok = length >= 0 && ftruncate(fd, length) == 0;
+    if (ok)
+    {
+        step = "flushing " + replacement.target;
+        ok = fsync(fd) == 0;
+    }
+    int failure = errno;
+    if (close(fd) != 0 && ok)
+    {
+        step = "closing " + replacement.target;
+        ok = false;
+        failure = errno;
+    }
+    if (!ok)
+    {
+        error = step + ": " + std::strerror(failure);
+    }
+    return ok;
+}
+
+bool commitFileReplacement(FileReplacement& replacement, std::string& error)
+{
+    assert(replacement.handle >= 0);
+    if (replacement.tempPath.empty())
+    {
+        return commitInPlace(replacement, error);
+    }
+    const int fd = static_cast<int>(replacement.handle);
+    replacement.handle = -1;
+    const std::string& tempPath = replacement.tempPath;
+    const std::string& path = replacement.target;
+    std::string step = "flushing " + tempPath;
+    bool ok = fsync(fd) == 0;
+    int failure = errno;
+    if (close(fd) != 0 && ok)
+    {
+        step = "closing " + tempPath;
+        ok = false;
+        failure = errno;
+    }
+    if (ok)
+    {
+        step = "renaming " + tempPath + " to " + path;
+        ok = rename(tempPath.c_str(), path.c_str()) == 0;
+        failure = errno;
+    }
+    if (!ok)
+    {
+        unlink(tempPath.c_str());
+        replacement.tempPath.clear();
+        error = step + ": " + std::strerror(failure);
+        return false;
+    }
+    replacement.tempPath.clear();
+
+    // Makes the rename itself survive a power loss. The new file is already in place, so a
+    // folder that cannot be synced does not turn a finished save into a failure.
+    const int folder = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0)
+    {
+        fsync(folder);
+        close(folder);
+    }
+    error.clear();
+    return true;
+}
+
+void abandonFileReplacement(FileReplacement& replacement)
+{
+    if (replacement.handle >= 0)
+    {
+        close(static_cast<int>(replacement.handle));
+        replacement.handle = -1;
+    }
+    if (!replacement.tempPath.empty())
+    {
+        unlink(replacement.tempPath.c_str());
+        replacement.tempPath.clear();
+    }
+}
