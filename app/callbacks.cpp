@@ -3,13 +3,12 @@
 #include "app/input.h"
 #include "app/view.h"
 #include "edit/keyboard.h"
+#include "platform/frame_yield.h"
 #include "platform/key_state.h"
 #include "render/resolve_grid.h"
 #include "render/scene.h"
 
 #include <GL/freeglut.h>
-
-#include <thread>
 
 int createEditorWindow(int* argc, char** argv)
 {
@@ -30,7 +29,7 @@ void onDisplay()
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();
     glutPostRedisplay();
-    std::this_thread::yield();
+    yieldAfterFrame();
 }
 
 void onKeyboard(unsigned char character, int, int)
