@@ -1,6 +1,6 @@
 # The Windows zip (make package-windows): gantrix-<version>-win64.zip holding gantrix.exe,
 # the README, the changelog and the copyright and licence, in one folder of the same name.
-install(TARGETS gantrix RUNTIME DESTINATION .)
+# The editor itself goes to the top of it (CMAKE_INSTALL_BINDIR, cmake/windows.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/changelog DESTINATION . RENAME changelog.txt)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright DESTINATION . RENAME copyright.txt)

@@ -12,3 +12,6 @@ find_library(GLUT_glut_LIBRARY_RELEASE NAMES freeglut_static freeglut glut glut3
 find_package(GLUT REQUIRED)
 # The static freeglut leaves to its user the system libraries it calls into.
 set_property(TARGET GLUT::GLUT APPEND PROPERTY INTERFACE_LINK_LIBRARIES opengl32 gdi32 winmm)
+
+# In the zip the program sits beside its README, not in a bin folder.
+set(CMAKE_INSTALL_BINDIR .)

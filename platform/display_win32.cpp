@@ -9,14 +9,8 @@ bool holdDisplay(int, char**, std::string& reason)
     return true;
 }
 
-void releaseDisplay()
-{
-}
+void releaseDisplay() {}
 
-void exitWhenDisplayLost()
-{
-}
+void exitWhenDisplayLost() {}
 
-void useCoreInputEvents()
-{
-}
+void useCoreInputEvents() {}

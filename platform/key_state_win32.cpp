@@ -28,21 +28,13 @@ bool isKeyDown(Key key)
     return (GetKeyState(virtualKeyOf(key)) & 0x8000) != 0;
 }
 
-void noteEventModifiers(int)
-{
-}
+void noteEventModifiers(int) {}
 
-void noteSpecialKey(int, bool)
-{
-}
+void noteSpecialKey(int, bool) {}
 
-void noteCharacterKey(unsigned char, bool)
-{
-}
+void noteCharacterKey(unsigned char, bool) {}
 
-void releaseAllKeys()
-{
-}
+void releaseAllKeys() {}
 
 // Writes the key into this thread's own key state, which is where the query above reads.
 void setKeyDown(Key key, bool down)
@@ -53,6 +45,7 @@ void setKeyDown(Key key, bool down)
         return;
     }
     const int virtualKey = virtualKeyOf(key);
-    state[virtualKey] = static_cast<BYTE>(down ? (state[virtualKey] | 0x80) : (state[virtualKey] & 0x7F));
+    state[virtualKey] =
+        static_cast<BYTE>(down ? (state[virtualKey] | 0x80) : (state[virtualKey] & 0x7F));
     SetKeyboardState(state);
 }

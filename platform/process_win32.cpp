@@ -7,7 +7,8 @@
 static void neverWaitOn(DWORD which)
 {
     HANDLE handle = GetStdHandle(which);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_PIPE)
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+        GetFileType(handle) != FILE_TYPE_PIPE)
     {
         return;
     }

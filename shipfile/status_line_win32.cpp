@@ -22,8 +22,7 @@ static void writeLine(DWORD which, const std::string& line)
         const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
         std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], length);
-        if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
-                          nullptr))
+        if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
         {
             return;
         }

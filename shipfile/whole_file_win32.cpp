@@ -1,8 +1,7 @@
 #include "shipfile/whole_file.h"
 
-#include <windows.h>
-
 #include <cstdio>
+#include <windows.h>
 
 // Paths are UTF-8 inside the editor and UTF-16 for Windows, so a folder whose name is not
 // ASCII works like any other. Text that is not valid UTF-8 gives an empty result.
@@ -61,13 +60,12 @@ static std::string reasonFor(DWORD code)
     }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     std::wstring wide = length > 0 ? std::wstring(message, length) : std::wstring();
     LocalFree(message);
-    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' ||
-                             wide.back() == L' ' || wide.back() == L'.'))
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
+                             wide.back() == L'.'))
     {
         wide.pop_back();
     }
@@ -322,8 +320,8 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
         if (!WriteFile(toHandle(replacement.handle), data + written, ask, &done, nullptr) ||
             done == 0)
         {
-            const DWORD failure = done == 0 && GetLastError() == 0 ? ERROR_WRITE_FAULT
-                                                                   : GetLastError();
+            const DWORD failure =
+                done == 0 && GetLastError() == 0 ? ERROR_WRITE_FAULT : GetLastError();
             error = systemError("writing " + writtenFile(replacement), failure);
             return false;
         }
@@ -364,8 +362,8 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         const DWORD attributes = GetFileAttributesW(target.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES)
         {
-            SetFileAttributesW(temp.c_str(), attributes & ~(FILE_ATTRIBUTE_READONLY |
-                                                            FILE_ATTRIBUTE_DIRECTORY));
+            SetFileAttributesW(temp.c_str(),
+                               attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
         }
         step = "renaming " + replacement.tempPath + " to " + replacement.target;
         ok = MoveFileExW(temp.c_str(), target.c_str(),

@@ -6,8 +6,6 @@
 #include "shipfile/whole_file.h"
 #include "tests/test_support.h"
 
-#include <windows.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 namespace fs = std::filesystem;
 
@@ -172,7 +171,8 @@ TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)
 TEST_F(WindowsFileTest, WorkingFolderWithANameThatIsNotAscii)
 {
     // "Werft-Größe-船", written out in UTF-8.
-    const std::string name = "Werft-Gr\xC3\xB6\xC3\x9F" "e-\xE8\x88\xB9";
+    const std::string name = "Werft-Gr\xC3\xB6\xC3\x9F"
+                             "e-\xE8\x88\xB9";
     const fs::path folder = fs::u8path(name);
     ASSERT_TRUE(fs::create_directory(folder));
     fs::current_path(folder);

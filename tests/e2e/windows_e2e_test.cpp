@@ -36,13 +36,13 @@ bool editAndSave(EditorSession& editor)
 {
     return editor.click(RIGHT, 450, 450) && editor.click(RIGHT, 525, 450) &&
            editor.click(RIGHT, 450, 375) && editor.click(RIGHT, 300, 300) &&
-           editor.keyTap(XK_section) && editor.click(RIGHT, 300, 300) && editor.keyTap(XK_section) && editor.click(RIGHT, 600, 600) &&
+           editor.keyTap(XK_section) && editor.click(RIGHT, 300, 300) &&
+           editor.keyTap(XK_section) && editor.click(RIGHT, 600, 600) &&
            editor.click(RIGHT, 675, 600) && editor.click(RIGHT, 600, 525) &&
            editor.keyDown(XK_Shift_L) && editor.keyTap(XK_q) && editor.keyUp(XK_Shift_L) &&
-           editor.keyTap(XK_Tab) && editor.keyDown(XK_Control_L) &&
-           editor.click(RIGHT, 480, 470) && editor.keyUp(XK_Control_L) &&
-           editor.waitForFrames(2) && editor.keyTap(XK_1) && editor.waitForStdout("SAVED!") &&
-           editor.waitForFrames(2);
+           editor.keyTap(XK_Tab) && editor.keyDown(XK_Control_L) && editor.click(RIGHT, 480, 470) &&
+           editor.keyUp(XK_Control_L) && editor.waitForFrames(2) && editor.keyTap(XK_1) &&
+           editor.waitForStdout("SAVED!") && editor.waitForFrames(2);
 }
 
 // The editor's own lines on stderr; Wine's toolkit layer adds a warning of its own.
