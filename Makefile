@@ -29,10 +29,11 @@ build: windows
 
 # The sanitizer run halts on the first report of any test or of an editor a test starts;
 # tests/sanitizer/run sets the options; tests/sanitizer/lsan.supp gives each suppression's reason.
-# The Wine prefix is made anew by the first test that needs it, once for the whole run.
+# The Wine prefix is made anew, once for the whole run, before the first test needs it.
 test: export GANTRIX_WINE_PREFIX = $(abspath $(WINDOWS_BUILD))/wine-prefix
 test: build format-check
 	@rm -rf $(WINDOWS_BUILD)/wine-prefix
+	@scripts/with-wine --prepare
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	@cmake --build $(WINDOWS_BUILD) -j$(JOBS)
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
@@ -126,6 +127,7 @@ test-windows: export GANTRIX_WINE_PREFIX = $(abspath $(WINDOWS_BUILD))/wine-pref
 test-windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j$(JOBS)
 	@rm -rf $(WINDOWS_BUILD)/wine-prefix
+	@scripts/with-wine --prepare
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
 
 # gantrix-<version>-win64.zip: the .exe, the README, the changelog and the copyright file.

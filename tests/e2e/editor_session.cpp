@@ -581,7 +581,9 @@ bool EditorSession::startEditor(const std::vector<std::string>& extraArgs, Edito
 
 bool EditorSession::waitForEditorWindow()
 {
-    return connectX() && waitForWindow(EDITOR_TITLE, WINDOW_TIMEOUT) && waitForFrames(1);
+    // Wine takes seconds more to start, most of all on a loaded machine.
+    const Millis timeout = windowsEditor.empty() ? WINDOW_TIMEOUT : 3 * WINDOW_TIMEOUT;
+    return connectX() && waitForWindow(EDITOR_TITLE, timeout) && waitForFrames(1);
 }
 
 void EditorSession::disconnectX()
