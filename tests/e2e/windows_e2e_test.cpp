@@ -4,8 +4,12 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace
 {
@@ -133,4 +137,25 @@ TEST(WindowsEditor, LoadsAndSavesAndAReadOnlyShipFileStaysAsItWas)
     // Loading it again still works, and a load is all it takes to see that.
     ASSERT_TRUE(editor.keyTap(XK_0));
     ASSERT_TRUE(editor.waitForStdout("LOADED!", 2));
+}
+
+TEST(WindowsEditor, NoWindowPossibleIsOneLineAndStatusOne)
+{
+    // Without any display Wine can give it no window; the editor says so in its own words.
+    const std::string errors = testing::TempDir() + "gantrix-no-window.txt";
+    const std::string command = std::string("cd ") + testing::TempDir() +
+                                " && env -u DISPLAY timeout 120 " GANTRIX_WITH_WINE
+                                " --own-prefix " GANTRIX_WINDOWS_EDITOR
+                                " </dev/null >/dev/null 2>" +
+                                errors;
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(errors);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(editorErrorLines(text.str()),
+              "gantrix: cannot open the window: Failed to create a window (Gantrix)!\r\n")
+        << text.str();
+    std::remove(errors.c_str());
 }
