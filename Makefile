@@ -3,6 +3,7 @@
 #   make test   install what is missing, build, run every test, then again in a sanitizer build
 #   make fuzz   fuzz the ship file reader for FUZZ_SECONDS
 #   make package  build the Debian package
+#   make windows  cross-build build-windows/gantrix.exe (make package-windows: its zip)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -18,15 +19,24 @@ run:
 	@cmake --build $(BUILD) -j$(JOBS) --target gantrix
 	$(BUILD)/gantrix
 
-build:
+# The Linux build also builds the Windows editor, which one of its end-to-end tests runs
+# under Wine beside the Linux editor.
+build: windows
 	@scripts/install-deps test
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) \
+		-DGANTRIX_WINDOWS_EDITOR=$(abspath $(WINDOWS_BUILD))/gantrix.exe >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 # The sanitizer run halts on the first report of any test or of an editor a test starts;
 # tests/sanitizer/run sets the options; tests/sanitizer/lsan.supp gives each suppression's reason.
+# The Wine prefix is made anew, once for the whole run, before the first test needs it.
+test: export GANTRIX_WINE_PREFIX = $(abspath $(WINDOWS_BUILD))/wine-prefix
 test: build format-check
+	@rm -rf $(WINDOWS_BUILD)/wine-prefix
+	@scripts/with-wine --prepare
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	@cmake --build $(WINDOWS_BUILD) -j$(JOBS)
+	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
 	@cmake -S . -B $(ASAN_BUILD) $(ASAN_CMAKE_FLAGS) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	tests/sanitizer/run ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
@@ -38,7 +48,8 @@ format-check:
 	@echo "format-check: every C++ file is in the house format"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BUILD)-bench $(BUILD)-soak $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BUILD)-bench $(BUILD)-soak $(PACKAGE_BUILD) \
+		$(WINDOWS_BUILD)
 
 # The ship file reader under libFuzzer (a clang build of its own) for FUZZ_SECONDS; a crash, a
 # hang, a leak, a sanitizer report or a broken save-and-load property fails it and leaves the
@@ -94,3 +105,33 @@ package:
 	@rm -f $(PACKAGE_BUILD)/*.deb
 	@cd $(PACKAGE_BUILD) && cpack -G DEB >/dev/null
 	@ls $(PACKAGE_BUILD)/*.deb
+
+# The Windows editor, cross-built with MinGW-w64: a console program linked statically, so the
+# .exe alone runs on Windows. freeglut (from Debian's source package) and GoogleTest (from
+# Debian's googletest sources) are built for it once and kept in $(WINDOWS_BUILD)/deps.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+.PHONY: windows windows-configure test-windows package-windows
+windows-configure:
+	@scripts/install-deps windows
+	@JOBS=$(JOBS) scripts/build-windows-deps $(WINDOWS_BUILD)/deps
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+		-DGANTRIX_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps/prefix $(WINDOWS_CMAKE_FLAGS) >/dev/null
+
+windows: windows-configure
+	@cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target gantrix
+	@ls $(WINDOWS_BUILD)/gantrix.exe
+
+# Only the Windows build's own tests, each under Wine (make test runs them too).
+test-windows: export GANTRIX_WINE_PREFIX = $(abspath $(WINDOWS_BUILD))/wine-prefix
+test-windows: windows-configure
+	@cmake --build $(WINDOWS_BUILD) -j$(JOBS)
+	@rm -rf $(WINDOWS_BUILD)/wine-prefix
+	@scripts/with-wine --prepare
+	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
+
+# gantrix-<version>-win64.zip: the .exe, the README, the changelog and the copyright file.
+package-windows: windows
+	@rm -f $(WINDOWS_BUILD)/*.zip
+	@cd $(WINDOWS_BUILD) && cpack -G ZIP >/dev/null
+	@ls $(WINDOWS_BUILD)/*.zip

@@ -4,11 +4,10 @@
 #include "app/input.h"
 #include "bind/bind_frame.h"
 #include "edit/keyboard.h"
+#include "platform/frame_yield.h"
 #include "platform/key_state.h"
 
 #include <GL/freeglut.h>
-
-#include <thread>
 
 int createEditorWindow(int* argc, char** argv)
 {
@@ -32,7 +31,7 @@ void onDisplay()
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();
     glutPostRedisplay();
-    std::this_thread::yield();
+    yieldAfterFrame();
 }
 
 void onKeyboard(unsigned char character, int, int)

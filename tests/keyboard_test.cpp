@@ -13,7 +13,10 @@ class KeyboardTest : public ScratchFolderTest
     void SetUp() override
     {
         ScratchFolderTest::SetUp();
-        releaseAllKeys();
+        // Every key up, wherever the platform keeps the key state.
+        setKeyDown(Key::Shift, false);
+        setKeyDown(Key::Control, false);
+        setKeyDown(Key::Tab, false);
     }
 };
 

@@ -51,7 +51,10 @@ class PointerEditTest : public ::testing::Test
         editor = EditorState{};
         editor.windowWidth = 900;
         editor.windowHeight = 900;
-        releaseAllKeys();
+        // Every key up, wherever the platform keeps the key state.
+        setKeyDown(Key::Shift, false);
+        setKeyDown(Key::Control, false);
+        setKeyDown(Key::Tab, false);
     }
 };
 

@@ -117,24 +117,6 @@ class SaveFaultsTest : public ScratchFolderTest
 
 } // namespace
 
-// The file layer's whole replacement, as a save runs it, with one piece of content.
-static bool replaceFileContent(const std::string& path, const std::string& content,
-                               std::string& error)
-{
-    FileReplacement replacement;
-    if (!beginFileReplacement(path.c_str(), replacement, error))
-    {
-        return false;
-    }
-    if (!writeFileReplacement(replacement, content.data(), content.size(), error) ||
-        !commitFileReplacement(replacement, error))
-    {
-        abandonFileReplacement(replacement);
-        return false;
-    }
-    return true;
-}
-
 // Saves the global ship in a child process whose files may grow to `limit` bytes. Its
 // output goes through pipes, which the limit does not cover, so its one line survives.
 // Returns the child's wait status.

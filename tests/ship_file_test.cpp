@@ -28,24 +28,6 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-// The file layer's whole replacement, as a save runs it, with one piece of content.
-static bool replaceFileContent(const std::string& path, const std::string& content,
-                               std::string& error)
-{
-    FileReplacement replacement;
-    if (!beginFileReplacement(path.c_str(), replacement, error))
-    {
-        return false;
-    }
-    if (!writeFileReplacement(replacement, content.data(), content.size(), error) ||
-        !commitFileReplacement(replacement, error))
-    {
-        abandonFileReplacement(replacement);
-        return false;
-    }
-    return true;
-}
-
 static Triangle triangle(double ax, double ay, double bx, double by, double cx, double cy)
 {
     Triangle t;

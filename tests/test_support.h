@@ -3,15 +3,16 @@
 // Helpers shared by the unit and end-to-end tests.
 
 #include "model/ship.h"
+#include "shipfile/whole_file.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <ostream>
+#include <random>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 inline Triangle tri(Vec2 a, Vec2 b, Vec2 c)
@@ -101,17 +102,26 @@ class ScratchFolderTest : public testing::Test
         ship = Ship{};
         editor = EditorState{};
         startFolder = std::filesystem::current_path().string();
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gantrix-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        scratch = pattern;
-        ASSERT_EQ(chdir(scratch.c_str()), 0);
+        // A fresh name: creating the folder fails when another test holds it already.
+        std::random_device entropy;
+        std::error_code error;
+        bool created = false;
+        for (int attempt = 0; attempt < 100 && !created; ++attempt)
+        {
+            const std::string name = "gantrix-test-" + std::to_string(entropy());
+            scratch = (std::filesystem::temp_directory_path() / name).string();
+            created = std::filesystem::create_directory(scratch, error);
+        }
+        ASSERT_TRUE(created) << scratch << ": " << error.message();
+        std::filesystem::current_path(scratch, error);
+        ASSERT_FALSE(error) << scratch << ": " << error.message();
     }
 
     void TearDown() override
     {
-        EXPECT_EQ(chdir(startFolder.c_str()), 0);
         std::error_code ignored;
+        std::filesystem::current_path(startFolder, ignored);
+        EXPECT_FALSE(ignored) << startFolder;
         std::filesystem::remove_all(scratch, ignored);
         ship = Ship{};
         editor = EditorState{};
@@ -120,3 +130,21 @@ class ScratchFolderTest : public testing::Test
     std::string startFolder;
     std::string scratch;
 };
+
+// The file layer's whole replacement, as a save runs it, with one piece of content.
+inline bool replaceFileContent(const std::string& path, const std::string& content,
+                               std::string& error)
+{
+    FileReplacement replacement;
+    if (!beginFileReplacement(path.c_str(), replacement, error))
+    {
+        return false;
+    }
+    if (!writeFileReplacement(replacement, content.data(), content.size(), error) ||
+        !commitFileReplacement(replacement, error))
+    {
+        abandonFileReplacement(replacement);
+        return false;
+    }
+    return true;
+}

@@ -6,6 +6,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -41,6 +42,8 @@ static constexpr int PROBE_SIZE = 3;
 // A colour the editor never draws in that corner; once it is gone, a frame has landed.
 static constexpr Rgb PROBE_COLOUR = {0x13, 0xA7, 0x5B};
 static const char* EDITOR_TITLE = "Gantrix";
+// The editor's window opens this many pixels square.
+static constexpr int EDITOR_WINDOW_SIZE = 900;
 
 #ifndef GANTRIX_BINARY
 #error "GANTRIX_BINARY must name the editor executable"
@@ -564,7 +567,9 @@ bool EditorSession::startEditor(const std::vector<std::string>& extraArgs, Edito
 
 bool EditorSession::waitForEditorWindow()
 {
-    return connectX() && waitForWindow(EDITOR_TITLE, WINDOW_TIMEOUT) && waitForFrames(1);
+    // Wine takes seconds more to start, most of all on a loaded machine.
+    const Millis timeout = windowsEditor.empty() ? WINDOW_TIMEOUT : 3 * WINDOW_TIMEOUT;
+    return connectX() && waitForWindow(EDITOR_TITLE, timeout) && waitForFrames(1);
 }
 
 void EditorSession::disconnectX()
@@ -601,6 +606,14 @@ bool EditorSession::waitForExit(Millis timeout)
     return true;
 }
 
+void EditorSession::useWindowsEditor(const std::string& exePath)
+{
+    windowsEditor = exePath;
+    // Wine hands each X event on through its own server; events closer together than this
+    // reached the window with the pointer of an earlier one.
+    inputPause = std::max(inputPause, Millis(60));
+}
+
 bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, EditorStdout out)
 {
     if (serverPid <= 0 && !startServer())
@@ -614,6 +627,19 @@ bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, Edit
     SpawnRequest request;
     request.program = GANTRIX_BINARY;
     request.args.push_back(GANTRIX_BINARY);
+    if (!windowsEditor.empty())
+    {
+        request.program = GANTRIX_WITH_WINE;
+        request.args = {GANTRIX_WITH_WINE, "--own-prefix", windowsEditor};
+        request.deathSignal = SIGTERM; // the launcher then ends Wine and removes its prefix
+        // Wine turns keys into characters only on the keycodes of a real keyboard, and reads
+        // the mapping once, at its start: the section sign goes on the key left of 1 (where
+        // some layouts have it, and whose own character the editor ignores) before the start.
+        if (!connectX() || !putSectionSignOnGraveKey())
+        {
+            return fail("cannot put the section sign on the key left of 1");
+        }
+    }
     request.args.insert(request.args.end(), extraArgs.begin(), extraArgs.end());
     request.env = environmentWithDisplay(displayNumber);
     request.cwd = work;
@@ -891,7 +917,9 @@ bool EditorSession::waitForWindow(const std::string& title, Millis timeout)
     {
         for (const TopLevelWindow& w : listTopLevel(display))
         {
-            if (w.name == title)
+            const bool sized = windowsEditor.empty() || (w.geometry.width == EDITOR_WINDOW_SIZE &&
+                                                         w.geometry.height == EDITOR_WINDOW_SIZE);
+            if (w.name == title && sized)
             {
                 editorWindow = w.id;
                 return true;
@@ -1098,6 +1126,25 @@ bool EditorSession::pointerInsideWindow()
 }
 
 // The keycode that produces `keysym` with no modifier held, or 0 when none can be found.
+bool EditorSession::putSectionSignOnGraveKey()
+{
+    if (remappedKeys.count(XK_section) != 0)
+    {
+        return true;
+    }
+    Display* display = asDisplay(xDisplay);
+    const KeyCode grave = XKeysymToKeycode(display, XK_grave);
+    if (grave == 0)
+    {
+        return false;
+    }
+    KeySym both[2] = {XK_section, XK_section};
+    XChangeKeyboardMapping(display, grave, 2, both, 1);
+    XSync(display, False);
+    remappedKeys[XK_section] = grave;
+    return true;
+}
+
 unsigned int EditorSession::keycodeFor(unsigned long keysym)
 {
     Display* display = asDisplay(xDisplay);

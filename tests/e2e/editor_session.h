@@ -77,6 +77,11 @@ class EditorSession
     EditorSession(const EditorSession&) = delete;
     EditorSession& operator=(const EditorSession&) = delete;
 
+    // Runs the Windows build at `exePath` under Wine (scripts/with-wine) instead of the Linux
+    // editor, from the next start on. Its window is found by its title and its size, since
+    // Wine places it where it likes.
+    void useWindowsEditor(const std::string& exePath);
+
     // Starts Xvfb, creates the work folder and starts the editor in it (extraArgs follow the
     // program name), then waits for its window and first frame.
     bool start(const std::vector<std::string>& extraArgs = {});
@@ -177,6 +182,7 @@ class EditorSession
     bool waitForWindow(const std::string& title, Millis timeout);
     bool pointerInsideWindow();
     unsigned int keycodeFor(unsigned long keysym);
+    bool putSectionSignOnGraveKey();
     bool fakeKey(unsigned long keysym, bool down);
     bool finishAction();
     unsigned long colourToPixel(const Rgb& c) const;
@@ -192,6 +198,7 @@ class EditorSession
     unsigned long editorWindow = 0;
     Millis inputPause{10};
     std::map<unsigned long, unsigned int> remappedKeys; // keysym -> spare keycode it sits on
+    std::string windowsEditor; // gantrix.exe run under Wine; empty for the Linux editor
 };
 
 // A test whose editor is running, with its window shown, when the body starts.

@@ -1,0 +1,8 @@
+#include "platform/frame_yield.h"
+
+#include <thread>
+
+void yieldAfterFrame()
+{
+    std::this_thread::yield();
+}

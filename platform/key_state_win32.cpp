@@ -1,0 +1,51 @@
+#include "platform/key_state.h"
+
+#include <windows.h>
+
+static int virtualKeyOf(Key key)
+{
+    int virtualKey = VK_SHIFT;
+    switch (key)
+    {
+        case Key::Shift:
+            virtualKey = VK_SHIFT;
+            break;
+        case Key::Control:
+            virtualKey = VK_CONTROL;
+            break;
+        case Key::Tab:
+            virtualKey = VK_TAB;
+            break;
+    }
+    return virtualKey;
+}
+
+// Windows keeps the state of every key as of the message being handled, so the editor asks
+// it directly and the notes from the windowing layer have nothing to add.
+bool isKeyDown(Key key)
+{
+    // The high-order bit of the result is set while the key is held.
+    return (GetKeyState(virtualKeyOf(key)) & 0x8000) != 0;
+}
+
+void noteEventModifiers(int) {}
+
+void noteSpecialKey(int, bool) {}
+
+void noteCharacterKey(unsigned char, bool) {}
+
+void releaseAllKeys() {}
+
+// Writes the key into this thread's own key state, which is where the query above reads.
+void setKeyDown(Key key, bool down)
+{
+    BYTE state[256];
+    if (!GetKeyboardState(state))
+    {
+        return;
+    }
+    const int virtualKey = virtualKeyOf(key);
+    state[virtualKey] =
+        static_cast<BYTE>(down ? (state[virtualKey] | 0x80) : (state[virtualKey] & 0x7F));
+    SetKeyboardState(state);
+}

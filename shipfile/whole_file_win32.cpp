@@ -1,0 +1,396 @@
+#include "shipfile/whole_file.h"
+
+#include <cstdio>
+#include <windows.h>
+
+// Paths are UTF-8 inside the editor and UTF-16 for Windows, so a folder whose name is not
+// ASCII works like any other. Text that is not valid UTF-8 gives an empty result.
+static std::wstring widen(const std::string& text)
+{
+    std::wstring wide;
+    const int size = static_cast<int>(text.size());
+    const int length =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (length > 0)
+    {
+        wide.assign(static_cast<size_t>(length), L'\0');
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], length);
+    }
+    return wide;
+}
+
+static std::string narrow(const std::wstring& wide)
+{
+    std::string text;
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length > 0)
+    {
+        text.assign(static_cast<size_t>(length), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &text[0], length, nullptr, nullptr);
+    }
+    return text;
+}
+
+// The reason for a system error in the words the editor uses on every system for the common
+// ones, and in the system's own words, on one line, for the rest.
+static std::string reasonFor(DWORD code)
+{
+    switch (code)
+    {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            return "No such file or directory";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+            return "Permission denied";
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return "No space left on device";
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return "Device or resource busy";
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return "Cannot allocate memory";
+        default:
+            break;
+    }
+    wchar_t* message = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    std::wstring wide = length > 0 ? std::wstring(message, length) : std::wstring();
+    LocalFree(message);
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
+                             wide.back() == L'.'))
+    {
+        wide.pop_back();
+    }
+    for (wchar_t& c : wide)
+    {
+        c = (c == L'\r' || c == L'\n') ? L' ' : c;
+    }
+    if (wide.empty())
+    {
+        char number[32];
+        std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(code));
+        return number;
+    }
+    return narrow(wide);
+}
+
+static std::string systemError(const std::string& what, DWORD code)
+{
+    return what + ": " + reasonFor(code);
+}
+
+static HANDLE toHandle(intptr_t handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// What an open handle leads to, when it is not a regular disk file; null when it is one.
+static const char* notAFile(HANDLE handle, const BY_HANDLE_FILE_INFORMATION* info)
+{
+    const DWORD type = GetFileType(handle);
+    const char* kind = nullptr;
+    if (type == FILE_TYPE_PIPE)
+    {
+        kind = "a pipe, not a regular file";
+    }
+    else if (type == FILE_TYPE_CHAR)
+    {
+        kind = "a device, not a regular file";
+    }
+    else if (type != FILE_TYPE_DISK || info == nullptr)
+    {
+        kind = "not a regular file";
+    }
+    else if ((info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    {
+        kind = "a folder, not a regular file";
+    }
+    return kind;
+}
+
+// A device name (CON, NUL, COM1, a pipe ...) reads as a path in the device namespace once
+// made whole, wherever it stands in the path; such a name is refused before it is opened, as
+// opening some devices may wait or fail in ways that say nothing about the file.
+static const char* deviceKind(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH + 1];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, nullptr);
+    const std::wstring whole = length > 0 && length <= MAX_PATH ? std::wstring(full, length) : path;
+    const char* kind = nullptr;
+    if (whole.compare(0, 9, L"\\\\.\\pipe\\") == 0)
+    {
+        kind = "a pipe, not a regular file";
+    }
+    else if (whole.compare(0, 4, L"\\\\.\\") == 0)
+    {
+        kind = "a device, not a regular file";
+    }
+    return kind;
+}
+
+// Opens whatever `path` names without reading or writing it, folders included, so that it can
+// be looked at before anything is done to it. Opening a device name such as CON or NUL this
+// way does not wait for anything.
+static HANDLE openToInspect(const std::wstring& path, DWORD access)
+{
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool openFileSource(const char* path, FileSource& source, std::string& error)
+{
+    const std::wstring wide = widen(path);
+    if (wide.empty())
+    {
+        error = reasonFor(ERROR_INVALID_NAME);
+        return false;
+    }
+    const char* device = deviceKind(wide);
+    if (device != nullptr)
+    {
+        error = device;
+        return false;
+    }
+    HANDLE handle = openToInspect(wide, GENERIC_READ);
+    if (handle == INVALID_HANDLE_VALUE)
+    {
+        error = reasonFor(GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    const char* kind = notAFile(handle, known ? &info : nullptr);
+    if (kind != nullptr)
+    {
+        error = kind;
+        CloseHandle(handle);
+        return false;
+    }
+    source.handle = reinterpret_cast<intptr_t>(handle);
+    source.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    error.clear();
+    return true;
+}
+
+long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error)
+{
+    const DWORD ask = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+    DWORD got = 0;
+    if (!ReadFile(toHandle(source.handle), buffer, ask, &got, nullptr))
+    {
+        error = reasonFor(GetLastError());
+        return -1;
+    }
+    return static_cast<long long>(got);
+}
+
+void closeFileSource(FileSource& source)
+{
+    if (source.handle != -1)
+    {
+        CloseHandle(toHandle(source.handle));
+        source.handle = -1;
+    }
+}
+
+// A name beside the target that no other file has yet: the target's name, a dot and six
+// letters or digits, as the other systems' temporary files are named.
+static HANDLE createTemporary(const std::string& target, std::string& tempPath, DWORD& failure)
+{
+    static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    unsigned long long seed =
+        static_cast<unsigned long long>(now.QuadPart) ^ (GetCurrentProcessId() * 2654435761ull);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt)
+    {
+        tempPath = target + ".";
+        for (int i = 0; i < 6; ++i)
+        {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            tempPath += LETTERS[(seed >> 33) % (sizeof LETTERS - 1)];
+        }
+        handle = CreateFileW(widen(tempPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        failure = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (failure != ERROR_FILE_EXISTS && failure != ERROR_ALREADY_EXISTS)
+        {
+            break;
+        }
+    }
+    return handle;
+}
+
+bool beginFileReplacement(const char* path, FileReplacement& replacement, std::string& error)
+{
+    replacement = FileReplacement{};
+    replacement.target = path;
+    const std::wstring wide = widen(path);
+    if (wide.empty())
+    {
+        error = systemError(path, ERROR_INVALID_NAME);
+        return false;
+    }
+    const char* device = deviceKind(wide);
+    if (device != nullptr)
+    {
+        error = replacement.target + ": " + device;
+        return false;
+    }
+    // An existing target must be a regular file the user may write; a read-only file stays
+    // as it is, as it would against any program that opened it for writing.
+    bool replacing = false;
+    HANDLE existing = openToInspect(wide, 0);
+    if (existing != INVALID_HANDLE_VALUE)
+    {
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool known = GetFileInformationByHandle(existing, &info) != 0;
+        const char* kind = notAFile(existing, known ? &info : nullptr);
+        CloseHandle(existing);
+        if (kind != nullptr)
+        {
+            error = replacement.target + ": " + kind;
+            return false;
+        }
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        {
+            error = systemError(replacement.target, ERROR_ACCESS_DENIED);
+            return false;
+        }
+        HANDLE writable = openToInspect(wide, GENERIC_WRITE);
+        if (writable == INVALID_HANDLE_VALUE)
+        {
+            error = systemError(replacement.target, GetLastError());
+            return false;
+        }
+        CloseHandle(writable);
+        replacing = true;
+    }
+
+    DWORD failure = 0;
+    HANDLE handle = createTemporary(replacement.target, replacement.tempPath, failure);
+    if (handle == INVALID_HANDLE_VALUE && failure == ERROR_ACCESS_DENIED && replacing)
+    {
+        // A folder that takes no new files but whose ship file may be written: the file is
+        // rewritten where it is, and cut to its new length only once all of it is written.
+        replacement.tempPath.clear();
+        handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        failure = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (handle == INVALID_HANDLE_VALUE)
+        {
+            error = systemError(replacement.target, failure);
+            return false;
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE)
+    {
+        error = systemError("creating " + replacement.tempPath, failure);
+        replacement.tempPath.clear();
+        return false;
+    }
+    replacement.handle = reinterpret_cast<intptr_t>(handle);
+    error.clear();
+    return true;
+}
+
+static std::string writtenFile(const FileReplacement& replacement)
+{
+    return replacement.tempPath.empty() ? replacement.target : replacement.tempPath;
+}
+
+bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
+                          std::string& error)
+{
+    size_t written = 0;
+    while (written < size)
+    {
+        const size_t left = size - written;
+        const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+        DWORD done = 0;
+        if (!WriteFile(toHandle(replacement.handle), data + written, ask, &done, nullptr) ||
+            done == 0)
+        {
+            const DWORD failure =
+                done == 0 && GetLastError() == 0 ? ERROR_WRITE_FAULT : GetLastError();
+            error = systemError("writing " + writtenFile(replacement), failure);
+            return false;
+        }
+        written += done;
+    }
+    return true;
+}
+
+bool commitFileReplacement(FileReplacement& replacement, std::string& error)
+{
+    HANDLE handle = toHandle(replacement.handle);
+    std::string step = "flushing " + writtenFile(replacement);
+    bool ok = true;
+    if (replacement.tempPath.empty())
+    {
+        step = "writing " + replacement.target;
+        ok = SetEndOfFile(handle) != 0;
+    }
+    if (ok)
+    {
+        step = "flushing " + writtenFile(replacement);
+        ok = FlushFileBuffers(handle) != 0;
+    }
+    DWORD failure = ok ? 0 : GetLastError();
+    if (!CloseHandle(handle) && ok)
+    {
+        step = "closing " + writtenFile(replacement);
+        ok = false;
+        failure = GetLastError();
+    }
+    replacement.handle = -1;
+    if (ok && !replacement.tempPath.empty())
+    {
+        const std::wstring target = widen(replacement.target);
+        const std::wstring temp = widen(replacement.tempPath);
+        // The new file takes the old one's attributes (hidden, archive, not indexed ...), so
+        // replacing the file changes its content and nothing else.
+        const DWORD attributes = GetFileAttributesW(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+        {
+            SetFileAttributesW(temp.c_str(),
+                               attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+        }
+        step = "renaming " + replacement.tempPath + " to " + replacement.target;
+        ok = MoveFileExW(temp.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        failure = ok ? 0 : GetLastError();
+    }
+    if (!ok)
+    {
+        abandonFileReplacement(replacement);
+        error = systemError(step, failure);
+        return false;
+    }
+    replacement.tempPath.clear();
+    error.clear();
+    return true;
+}
+
+void abandonFileReplacement(FileReplacement& replacement)
+{
+    if (replacement.handle != -1)
+    {
+        CloseHandle(toHandle(replacement.handle));
+        replacement.handle = -1;
+    }
+    if (!replacement.tempPath.empty())
+    {
+        DeleteFileW(widen(replacement.tempPath).c_str());
+        replacement.tempPath.clear();
+    }
+}

@@ -1,0 +1,161 @@
+// The Windows build under Wine, driven by the same X input as the Linux editor: the same
+// ship file bytes, the same pixels, and the same promises about loads and failed saves.
+
+#include "editor_session.h"
+
+#include <X11/keysym.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace
+{
+constexpr int RIGHT = 3;
+
+// Everything the editing session below does, as the Linux editor saves it: a triangle, a
+// second one made after a pending point was taken back with the section sign, and an
+// attachment keyed 'Q' (Shift + q) whose flag Tab cleared, bound to the first triangle.
+const std::string EDITED_SHIP =
+    "2\r\n"
+    "-0.000000 -0.000000 25.000000 -0.000000 -0.000000 25.000000 3.125000\r\n"
+    "50.000000 -50.000000 75.000000 -50.000000 50.000000 -25.000000 3.125000\r\n"
+    "1\r\n"
+    "10.000000 -6.666667 81 0 0 0\r\n";
+
+// A ship written by hand, and the same ship as the editor writes it back after a load.
+const std::string HAND_WRITTEN = "02\n"
+                                 "0\t0\t25 0 0 25 99  -50 -50 -25 -50 -50 -25 1e9 "
+                                 "01 12.5 -3 167 5 5 2 \t\n\n";
+const std::string WRITER_LAYOUT =
+    "2\r\n"
+    "0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 3.125000\r\n"
+    "-50.000000 -50.000000 -25.000000 -50.000000 -50.000000 -25.000000 3.125000\r\n"
+    "1\r\n"
+    "12.500000 -3.000000 167 0 0 1\r\n";
+
+bool editAndSave(EditorSession& editor)
+{
+    return editor.click(RIGHT, 450, 450) && editor.click(RIGHT, 525, 450) &&
+           editor.click(RIGHT, 450, 375) && editor.click(RIGHT, 300, 300) &&
+           editor.keyTap(XK_section) && editor.click(RIGHT, 300, 300) &&
+           editor.keyTap(XK_section) && editor.click(RIGHT, 600, 600) &&
+           editor.click(RIGHT, 675, 600) && editor.click(RIGHT, 600, 525) &&
+           editor.keyDown(XK_Shift_L) && editor.keyTap(XK_q) && editor.keyUp(XK_Shift_L) &&
+           editor.keyTap(XK_Tab) && editor.keyDown(XK_Control_L) && editor.click(RIGHT, 480, 470) &&
+           editor.keyUp(XK_Control_L) && editor.waitForFrames(2) && editor.keyTap(XK_1) &&
+           editor.waitForStdout("SAVED!") && editor.waitForFrames(2);
+}
+
+// The editor's own lines on stderr; Wine's toolkit layer adds a warning of its own.
+std::string editorErrorLines(const std::string& text)
+{
+    std::string lines;
+    for (size_t at = text.find("gantrix:"); at != std::string::npos;
+         at = text.find("gantrix:", at + 1))
+    {
+        lines += text.substr(at, text.find('\n', at) - at) + "\n";
+    }
+    return lines;
+}
+} // namespace
+
+TEST(WindowsEditor, SameInputGivesTheSameShipFileAndPixelsAsTheLinuxEditor)
+{
+    EditorSession linuxEditor;
+    ASSERT_TRUE(linuxEditor.start());
+    ASSERT_TRUE(editAndSave(linuxEditor));
+    ASSERT_EQ(linuxEditor.readWorkFile("ship.hul"), EDITED_SHIP);
+
+    EditorSession windowsEditor;
+    windowsEditor.useWindowsEditor(GANTRIX_WINDOWS_EDITOR);
+    ASSERT_TRUE(windowsEditor.start());
+    const WindowGeometry geometry = windowsEditor.windowGeometry();
+    EXPECT_EQ(geometry.width, 900);
+    EXPECT_EQ(geometry.height, 900);
+    ASSERT_TRUE(editAndSave(windowsEditor));
+    EXPECT_EQ(windowsEditor.readWorkFile("ship.hul"), EDITED_SHIP);
+    EXPECT_EQ(windowsEditor.stdoutText(), "SAVED!\r\n");
+    EXPECT_EQ(editorErrorLines(windowsEditor.stderrText()), "");
+
+    // The same small ship on both: the same picture, pixel for pixel.
+    const WindowImage expected = linuxEditor.grab();
+    const WindowImage actual = windowsEditor.grab();
+    ASSERT_EQ(actual.width, expected.width);
+    ASSERT_EQ(actual.height, expected.height);
+    int differing = 0;
+    for (int y = 0; y < actual.height; ++y)
+    {
+        for (int x = 0; x < actual.width; ++x)
+        {
+            differing += actual.pixel(x, y) != expected.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    if (differing != 0)
+    {
+        expected.writePng(testing::TempDir() + "gantrix-linux.png");
+        actual.writePng(testing::TempDir() + "gantrix-windows.png");
+    }
+}
+
+TEST(WindowsEditor, LoadsAndSavesAndAReadOnlyShipFileStaysAsItWas)
+{
+    EditorSession editor;
+    editor.useWindowsEditor(GANTRIX_WINDOWS_EDITOR);
+    ASSERT_TRUE(editor.start());
+    ASSERT_TRUE(editor.writeWorkFile("ship.hul", HAND_WRITTEN));
+    ASSERT_TRUE(editor.keyTap(XK_0));
+    ASSERT_TRUE(editor.waitForStdout("LOADED!"));
+    ASSERT_TRUE(editor.waitForFrames(2));
+    ASSERT_TRUE(editor.keyTap(XK_1));
+    ASSERT_TRUE(editor.waitForStdout("SAVED!"));
+    // What the Linux editor writes for the same file and keys (file_e2e_test).
+    EXPECT_EQ(editor.readWorkFile("ship.hul"), WRITER_LAYOUT);
+
+    // Wine shows a file nobody may write as read-only: the save fails, says so, and leaves
+    // the file and the folder as they were.
+    const std::string path = editor.workDir() + "/ship.hul";
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    ASSERT_TRUE(editor.click(RIGHT, 600, 600));
+    ASSERT_TRUE(editor.click(RIGHT, 675, 600));
+    ASSERT_TRUE(editor.click(RIGHT, 600, 525));
+    ASSERT_TRUE(editor.keyTap(XK_1));
+    ASSERT_TRUE(editor.waitForStderr("gantrix: cannot save ship.hul: ship.hul: Permission denied"));
+    EXPECT_EQ(editor.readWorkFile("ship.hul"), WRITER_LAYOUT);
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(editor.workDir()))
+    {
+        entries += entry.path().filename() == "ship.hul" ? 1 : 100;
+    }
+    EXPECT_EQ(entries, 1) << "no file but ship.hul in the working folder";
+    EXPECT_EQ(editor.stdoutText(), "LOADED!\r\nSAVED!\r\n");
+    EXPECT_TRUE(editor.isAlive());
+
+    // Loading it again still works, and a load is all it takes to see that.
+    ASSERT_TRUE(editor.keyTap(XK_0));
+    ASSERT_TRUE(editor.waitForStdout("LOADED!", 2));
+}
+
+TEST(WindowsEditor, NoWindowPossibleIsOneLineAndStatusOne)
+{
+    // Without any display Wine can give it no window; the editor says so in its own words.
+    const std::string errors = testing::TempDir() + "gantrix-no-window.txt";
+    const std::string command = std::string("cd ") + testing::TempDir() +
+                                " && env -u DISPLAY timeout 120 " GANTRIX_WITH_WINE
+                                " --own-prefix " GANTRIX_WINDOWS_EDITOR
+                                " </dev/null >/dev/null 2>" +
+                                errors;
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(errors);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(editorErrorLines(text.str()),
+              "gantrix: cannot open the window: Failed to create a window (Gantrix)!\r\n")
+        << text.str();
+    std::remove(errors.c_str());
+}

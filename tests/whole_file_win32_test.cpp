@@ -1,0 +1,196 @@
+// The Windows file layer, run under Wine: what a load refuses, how a save replaces the ship
+// file, and a working folder whose name is not ASCII.
+
+#include "model/ship.h"
+#include "shipfile/ship_file.h"
+#include "shipfile/whole_file.h"
+#include "tests/test_support.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+std::string fileText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::vector<std::string> folderEntries()
+{
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator("."))
+    {
+        names.push_back(entry.path().filename().u8string());
+    }
+    return names;
+}
+
+DWORD attributesOf(const wchar_t* path)
+{
+    return GetFileAttributesW(path);
+}
+
+const std::string SAVED_TRIANGLE =
+    "1\r\n0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 3.125000\r\n0\r\n";
+
+void addTriangle()
+{
+    ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
+}
+} // namespace
+
+using WindowsFileTest = ScratchFolderTest;
+
+TEST_F(WindowsFileTest, LoadRefusesAnythingButADiskFileAtOnce)
+{
+    std::string error;
+    FileSource source;
+    const auto started = std::chrono::steady_clock::now();
+
+    EXPECT_FALSE(openFileSource("CON", source, error));
+    EXPECT_EQ(error, "a device, not a regular file");
+    EXPECT_FALSE(openFileSource("NUL", source, error));
+    EXPECT_EQ(error, "a device, not a regular file");
+
+    fs::create_directory("folder");
+    EXPECT_FALSE(openFileSource("folder", source, error));
+    EXPECT_EQ(error, "a folder, not a regular file");
+
+    // A pipe that nobody ever writes to: refused without waiting for a writer.
+    HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\gantrix-test-load", PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(openFileSource("\\\\.\\pipe\\gantrix-test-load", source, error));
+    EXPECT_EQ(error, "a pipe, not a regular file");
+    CloseHandle(pipe);
+
+    EXPECT_FALSE(openFileSource("missing.hul", source, error));
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_EQ(source.handle, -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+    // Through the editor's load: the ship stays as it was.
+    addTriangle();
+    loadShip();
+    EXPECT_EQ(ship.triangles.size(), 1u);
+}
+
+TEST_F(WindowsFileTest, ReadsInPiecesUpToTheSizeAtTheOpen)
+{
+    std::string content(10000, 'x');
+    for (size_t i = 0; i < content.size(); ++i)
+    {
+        content[i] = static_cast<char>('a' + i % 26);
+    }
+    writeText("piece.bin", content);
+    FileSource source;
+    std::string error;
+    ASSERT_TRUE(openFileSource("piece.bin", source, error)) << error;
+    EXPECT_EQ(source.size, content.size());
+    std::string read;
+    char buffer[777];
+    long long n = 0;
+    while ((n = readFileSource(source, buffer, sizeof buffer, error)) > 0)
+    {
+        read.append(buffer, static_cast<size_t>(n));
+    }
+    closeFileSource(source);
+    EXPECT_EQ(n, 0) << error;
+    EXPECT_EQ(read, content);
+    EXPECT_EQ(source.handle, -1);
+}
+
+TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
+{
+    addTriangle();
+    saveShip();
+    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+
+    // A hidden ship file stays hidden once replaced; no temporary file is left beside it.
+    ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    ship.triangles.clear();
+    saveShip();
+    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    const DWORD attributes = attributesOf(L"ship.hul");
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << attributes;
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+
+    // A replacement given up leaves the target alone and takes its temporary file away.
+    FileReplacement replacement;
+    std::string error;
+    ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    EXPECT_FALSE(replacement.tempPath.empty());
+    EXPECT_EQ(replacement.tempPath.rfind("ship.hul.", 0), 0u) << replacement.tempPath;
+    ASSERT_TRUE(writeFileReplacement(replacement, "junk", 4, error)) << error;
+    abandonFileReplacement(replacement);
+    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+
+    // A target that is a folder or a device is refused before anything is created.
+    fs::create_directory("box");
+    EXPECT_FALSE(beginFileReplacement("box", replacement, error));
+    EXPECT_EQ(error, "box: a folder, not a regular file");
+    EXPECT_FALSE(beginFileReplacement("NUL", replacement, error));
+    EXPECT_EQ(error, "NUL: a device, not a regular file");
+    EXPECT_EQ(folderEntries().size(), 2u);
+}
+
+TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)
+{
+    writeText("ship.hul", SAVED_TRIANGLE);
+    ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_READONLY));
+    std::string error;
+    EXPECT_FALSE(replaceFileContent("ship.hul", "0\r\n0\r\n", error));
+    EXPECT_EQ(error, "ship.hul: Permission denied");
+    ship.triangles.clear();
+    saveShip();
+    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_NE(attributesOf(L"ship.hul") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+    SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(WindowsFileTest, WorkingFolderWithANameThatIsNotAscii)
+{
+    // "Werft-Größe-船", written out in UTF-8.
+    const std::string name = "Werft-Gr\xC3\xB6\xC3\x9F"
+                             "e-\xE8\x88\xB9";
+    const fs::path folder = fs::u8path(name);
+    ASSERT_TRUE(fs::create_directory(folder));
+    fs::current_path(folder);
+    addTriangle();
+    saveShip();
+    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+    ship.triangles.clear();
+    loadShip();
+    EXPECT_EQ(ship.triangles.size(), 1u);
+
+    // The seam's own paths are UTF-8 too, here with the folder's name in them.
+    const std::string path = "../" + name + "/ship.hul";
+    FileSource source;
+    std::string error;
+    ASSERT_TRUE(openFileSource(path.c_str(), source, error)) << error;
+    EXPECT_EQ(source.size, SAVED_TRIANGLE.size());
+    closeFileSource(source);
+    ASSERT_TRUE(replaceFileContent(path, "0\r\n0\r\n", error)) << error;
+    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    fs::current_path("..");
+}

@@ -1,0 +1,35 @@
+# The Windows build's tests, each run under Wine (scripts/with-wine, one Wine prefix for the
+# whole run). The tests of the key tracking from X events, of POSIX files and processes and of
+# the X11 editor stay with the Linux build; keyboard_test and pointer_edit_test here also
+# check that the key state reaches the editor through the platform's own query.
+# Each program starts Wine once, which takes seconds, so each is one CTest test rather than one
+# per test case.
+set(GANTRIX_WINE ${PROJECT_SOURCE_DIR}/scripts/with-wine)
+
+function(gantrix_wine_test name)
+    add_executable(${name} ${name}.cpp)
+    target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${GANTRIX_WINE})
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS windows TIMEOUT 180)
+endfunction()
+
+gantrix_wine_test(table_sqrt_test gantrix_model)
+gantrix_wine_test(view_test gantrix_view gantrix_model)
+gantrix_wine_test(geometry_test gantrix_edit)
+gantrix_wine_test(pointer_edit_test gantrix_view gantrix_edit)
+gantrix_wine_test(keyboard_test gantrix_edit)
+gantrix_wine_test(bind_plain_test gantrix_render gantrix_bind)
+gantrix_wine_test(bind_grid_test gantrix_bind gantrix_shipfile)
+gantrix_wine_test(whole_file_win32_test gantrix_shipfile gantrix_edit)
+
+# Real OpenGL in a window, on a private Xvfb.
+add_library(gantrix_test_window STATIC glut_window.cpp)
+target_link_libraries(gantrix_test_window PUBLIC gantrix_app GTest::gtest)
+foreach(name scene_pixels_test frame_equality_test)
+    add_executable(${name} ${name}.cpp)
+    target_link_libraries(${name} PRIVATE gantrix_test_window)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${GANTRIX_WINE};--xvfb")
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS windows TIMEOUT 180)
+endforeach()
