@@ -2,7 +2,7 @@
 
 #include "model/ship.h"
 #include "platform/key_state.h"
-#include "shipfile/ship_file.h"
+#include "shipfile/save_load.h"
 
 void keyboardCommand(unsigned char character)
 {

@@ -2,6 +2,7 @@
 
 #include "model/ship.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,18 @@ struct ShipFileContent
     std::vector<Attachment> attachments;
 };
 
-// The bytes the writer puts in a ship file for these lists.
+struct TextReader;
+
+// Takes one piece of a ship file's text; returns false to stop the writing.
+using PieceSink = std::function<bool(const std::string& piece)>;
+
+// Formats the ship file's text for these lists and hands it to `flush` in pieces of about
+// 64 KiB, so that writing a ship takes the same small memory for any ship; stops with false as
+// soon as `flush` fails.
+bool writeShipText(const std::vector<Triangle>& triangles,
+                   const std::vector<Attachment>& attachments, const PieceSink& flush);
+
+// The bytes the writer puts in a ship file for these lists, in one string.
 std::string formatShipFile(const std::vector<Triangle>& triangles,
                            const std::vector<Attachment>& attachments);
 
@@ -25,15 +37,6 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
 // one-line reason in `error` (with the line number where a value fails).
 bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error);
 
-// Writes the global ship to SHIP_FILE_NAME and prints "SAVED!"; on failure prints one
-// line on stderr and leaves the old file as it was.
-void saveShip();
-
-// Replaces the global ship's triangles and attachments by the ship in `text` and empties
-// its pending points. Text that does not parse changes nothing and returns false with a
-// one-line reason in `error`. Prints nothing; loadShip reports.
-bool loadShipFromText(std::string_view text, std::string& error);
-
-// Replaces the global ship by the content of SHIP_FILE_NAME and prints "LOADED!"; a file
-// that is missing or damaged changes nothing and prints one line on stderr.
-void loadShip();
+// Reads a whole ship from `r`, in memory or from a file in pieces, into `content`; the same
+// rules and messages as parseShipFile.
+bool parseShip(TextReader& r, ShipFileContent& content, std::string& error);

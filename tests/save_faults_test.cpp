@@ -1,3 +1,4 @@
+#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/whole_file.h"
 #include "test_support.h"

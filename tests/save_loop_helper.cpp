@@ -5,6 +5,7 @@
 // start; every save then prints its usual status line.
 
 #include "model/ship.h"
+#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <cstdio>

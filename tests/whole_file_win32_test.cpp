@@ -2,6 +2,7 @@
 // file, and a working folder whose name is not ASCII.
 
 #include "model/ship.h"
+#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/whole_file.h"
 #include "tests/test_support.h"

@@ -3,6 +3,7 @@
 // aborts, which libFuzzer reports as a crash and keeps the input that caused it.
 
 #include "model/ship.h"
+#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <cmath>

@@ -1,0 +1,176 @@
+#include "shipfile/save_load.h"
+
+#include "shipfile/status_line.h"
+#include "shipfile/text_reader.h"
+#include "shipfile/whole_file.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+// Writes the ship through a replacement of the file; the old file stays as it was on failure.
+static bool writeShipFile(const Ship& s, std::string& error)
+{
+    FileReplacement replacement;
+    if (!beginFileReplacement(SHIP_FILE_NAME, replacement, error))
+    {
+        return false;
+    }
+    bool ok = false;
+    try
+    {
+        ok = writeShipText(
+            s.triangles, s.attachments,
+            [&replacement, &error](const std::string& piece)
+            { return writeFileReplacement(replacement, piece.data(), piece.size(), error); });
+        ok = ok && commitFileReplacement(replacement, error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory";
+        ok = false;
+    }
+    if (!ok)
+    {
+        abandonFileReplacement(replacement);
+    }
+    return ok;
+}
+
+// A save or a load that cannot get the memory it needs fails like any other: the ship and the
+// file stay as they were and the editor goes on. The line is built from a literal, so that
+// reporting needs no memory the failure may have left short.
+static void reportFailure(const char* what, const std::string& error)
+{
+    try
+    {
+        writeErrorLine(std::string("gantrix: cannot ") + what + " " + SHIP_FILE_NAME + ": " +
+                       error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        writeErrorLine("gantrix: out of memory");
+    }
+}
+
+void saveShip()
+{
+    std::string error;
+    bool ok = false;
+    try
+    {
+        ok = writeShipFile(ship, error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory";
+    }
+    if (!ok)
+    {
+        reportFailure("save", error);
+        return;
+    }
+    writeStatusLine("SAVED!");
+}
+
+bool loadShipFromText(std::string_view text, std::string& error)
+{
+    TextReader r;
+    r.text = text;
+    ShipFileContent content;
+    // Nothing changes until the whole text has been found complete and valid.
+    if (!parseShip(r, content, error))
+    {
+        return false;
+    }
+    Ship& s = ship;
+    s.triangles = std::move(content.triangles);
+    s.attachments = std::move(content.attachments);
+    s.pendingPoints.clear(); // a half-built triangle does not survive a load
+    return true;
+}
+
+// What the rest of the editor takes for each record beyond the ship's own copy: the frame's
+// binding keeps a copy of every triangle and a grid entry (24 bytes) for each of its edges,
+// and a few words for each attachment.
+constexpr uint64_t FRAME_BYTES_PER_TRIANGLE = sizeof(Triangle) + 3 * 24;
+constexpr uint64_t FRAME_BYTES_PER_ATTACHMENT = 32;
+
+// Holds the address of the memory probe, so that the allocation cannot be optimised away.
+static void* volatile memoryProbe = nullptr;
+
+// Whether the editor can get the memory a ship of this size needs after the load. A ship that
+// parses within the memory left could still end the editor at the next frame; asked for here,
+// while the old ship is still whole, the memory is refused as a failed load instead.
+static bool frameMemoryAvailable(const ShipFileContent& content)
+{
+    const uint64_t needed = content.triangles.size() * FRAME_BYTES_PER_TRIANGLE +
+                            content.attachments.size() * FRAME_BYTES_PER_ATTACHMENT;
+    if (needed > SIZE_MAX)
+    {
+        return false;
+    }
+    memoryProbe = std::malloc(static_cast<size_t>(needed));
+    const bool available = memoryProbe != nullptr || needed == 0;
+    std::free(memoryProbe);
+    memoryProbe = nullptr;
+    return available;
+}
+
+// Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
+// only once the whole file has been read and found valid.
+static bool readShipFile(std::string& error)
+{
+    FileSource source;
+    if (!openFileSource(SHIP_FILE_NAME, source, error))
+    {
+        return false;
+    }
+    TextReader r;
+    r.source = &source;
+    ShipFileContent content;
+    bool ok = false;
+    try
+    {
+        ok = parseShip(r, content, error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory for a ship this large";
+    }
+    closeFileSource(source);
+    if (ok && !frameMemoryAvailable(content))
+    {
+        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
+                " triangles";
+        ok = false;
+    }
+    if (ok)
+    {
+        Ship& s = ship;
+        s.triangles = std::move(content.triangles);
+        s.attachments = std::move(content.attachments);
+        s.pendingPoints.clear();
+    }
+    return ok;
+}
+
+void loadShip()
+{
+    std::string error;
+    bool ok = false;
+    try
+    {
+        ok = readShipFile(error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory";
+    }
+    if (!ok)
+    {
+        reportFailure("load", error);
+        return;
+    }
+    writeStatusLine("LOADED!");
+}
