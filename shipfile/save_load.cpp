@@ -38,8 +38,8 @@ static bool writeShipFile(const Ship& s, std::string& error)
 }
 
 // A save or a load that cannot get the memory it needs fails like any other: the ship and the
-// file stay as they were and the editor goes on. The line is built from a literal, so that
-// reporting needs no memory the failure may have left short.
+// file stay as they were and the editor goes on. When even the line cannot be put together, a
+// literal that needs no memory says what happened.
 static void reportFailure(const char* what, const std::string& error)
 {
     try
@@ -53,13 +53,15 @@ static void reportFailure(const char* what, const std::string& error)
     }
 }
 
-void saveShip()
+// Runs one save or load step and reports it: `done` on stdout when it succeeds, one line on
+// stderr when it fails or runs out of memory.
+static void runReported(const char* what, bool (*step)(std::string& error), const char* done)
 {
     std::string error;
     bool ok = false;
     try
     {
-        ok = writeShipFile(ship, error);
+        ok = step(error);
     }
     catch (const std::bad_alloc&)
     {
@@ -67,10 +69,16 @@ void saveShip()
     }
     if (!ok)
     {
-        reportFailure("save", error);
+        reportFailure(what, error);
         return;
     }
-    writeStatusLine("SAVED!");
+    writeStatusLine(done);
+}
+
+void saveShip()
+{
+    runReported(
+        "save", [](std::string& error) { return writeShipFile(ship, error); }, "SAVED!");
 }
 
 bool loadShipFromText(std::string_view text, std::string& error)
@@ -157,20 +165,5 @@ static bool readShipFile(std::string& error)
 
 void loadShip()
 {
-    std::string error;
-    bool ok = false;
-    try
-    {
-        ok = readShipFile(error);
-    }
-    catch (const std::bad_alloc&)
-    {
-        error = "out of memory";
-    }
-    if (!ok)
-    {
-        reportFailure("load", error);
-        return;
-    }
-    writeStatusLine("LOADED!");
+    runReported("load", readShipFile, "LOADED!");
 }

@@ -12,3 +12,5 @@ void writeStatusLine(const char* line);
 
 // Writes one error line (given without its newline) to standard error.
 void writeErrorLine(const std::string& line);
+// The same for a line that is a literal; it takes no memory, so it can report running out.
+void writeErrorLine(const char* line);
