@@ -36,6 +36,10 @@ struct FileReplacement
 // Prepares to replace the file at `path`. Refuses, touching nothing, a target (or what its
 // links lead to) that exists and is not a regular file, and a target the user may not write.
 bool beginFileReplacement(const char* path, FileReplacement& replacement, std::string& error);
+// A rewrite in place first makes sure the file can take `size` bytes, so that a full disk, a
+// quota or a file-size limit fails the save with the old content untouched. A replacement
+// through a temporary file needs nothing and returns true. Call it before the first write.
+bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::string& error);
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
                           std::string& error);
 // Flushes the new content to the disk and puts it in place in one step (attributes kept).
