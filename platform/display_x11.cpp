@@ -86,7 +86,7 @@ static bool checkOpenGl(Display* display, const char* shown, std::string& reason
 // Runs checkOpenGl in a child process on a connection of its own. Loading the GL driver and
 // making a context in the editor itself would leave the driver's threads and their memory
 // arenas behind (hundreds of MB of address space, which a memory limit counts), and the
-// toolkit loads its own anyway. A check that cannot run, or does not end within a few
+// toolkit loads its own anyway. A check that cannot run, or does not end within ten
 // seconds, refuses nothing: the toolkit then reports what it finds.
 static bool checkOpenGlApart(const char* name, const char* shown, std::string& reason)
 {

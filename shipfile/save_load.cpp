@@ -19,10 +19,23 @@ static bool writeShipFile(const Ship& s, std::string& error)
     bool ok = false;
     try
     {
-        ok = writeShipText(
-            s.triangles, s.attachments,
-            [&replacement, &error](const std::string& piece)
-            { return writeFileReplacement(replacement, piece.data(), piece.size(), error); });
+        // A rewrite in place changes the old file as it goes, so it first makes room for the
+        // whole new text, whose length one formatting pass that writes nothing tells.
+        uint64_t size = 0;
+        if (replacement.tempPath.empty())
+        {
+            writeShipText(s.triangles, s.attachments,
+                          [&size](const std::string& piece)
+                          {
+                              size += piece.size();
+                              return true;
+                          });
+        }
+        ok = reserveFileReplacement(replacement, size, error) &&
+             writeShipText(
+                 s.triangles, s.attachments,
+                 [&replacement, &error](const std::string& piece)
+                 { return writeFileReplacement(replacement, piece.data(), piece.size(), error); });
         ok = ok && commitFileReplacement(replacement, error);
     }
     catch (const std::bad_alloc&)
@@ -81,6 +94,16 @@ void saveShip()
         "save", [](std::string& error) { return writeShipFile(ship, error); }, "SAVED!");
 }
 
+// Makes a ship read whole and valid the editor's ship. A half-built triangle does not survive a
+// load.
+static void adoptShip(ShipFileContent& content)
+{
+    Ship& s = ship;
+    s.triangles = std::move(content.triangles);
+    s.attachments = std::move(content.attachments);
+    s.pendingPoints.clear();
+}
+
 bool loadShipFromText(std::string_view text, std::string& error)
 {
     TextReader r;
@@ -91,10 +114,7 @@ bool loadShipFromText(std::string_view text, std::string& error)
     {
         return false;
     }
-    Ship& s = ship;
-    s.triangles = std::move(content.triangles);
-    s.attachments = std::move(content.attachments);
-    s.pendingPoints.clear(); // a half-built triangle does not survive a load
+    adoptShip(content);
     return true;
 }
 
@@ -138,15 +158,21 @@ static bool readShipFile(std::string& error)
     r.source = &source;
     ShipFileContent content;
     bool ok = false;
+    bool outOfMemory = false;
     try
     {
         ok = parseShip(r, content, error);
     }
     catch (const std::bad_alloc&)
     {
+        outOfMemory = true;
+    }
+    // Closed before anything else may ask for memory.
+    closeFileSource(source);
+    if (outOfMemory)
+    {
         error = "out of memory for a ship this large";
     }
-    closeFileSource(source);
     if (ok && !frameMemoryAvailable(content))
     {
         error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
@@ -155,10 +181,7 @@ static bool readShipFile(std::string& error)
     }
     if (ok)
     {
-        Ship& s = ship;
-        s.triangles = std::move(content.triangles);
-        s.attachments = std::move(content.attachments);
-        s.pendingPoints.clear();
+        adoptShip(content);
     }
     return ok;
 }

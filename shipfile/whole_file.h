@@ -43,7 +43,7 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
                           std::string& error);
 // Flushes the new content to the disk and puts it in place in one step (attributes kept).
-// A rewrite in place is flushed too, but a crash during it can leave the file cut short.
+// A rewrite in place is flushed too, but a crash during it can leave the file part old, part new.
 bool commitFileReplacement(FileReplacement& replacement, std::string& error);
 // Gives up a replacement that was begun: closes and removes the temporary file. A rewrite in
 // place has already changed the target and is only closed.

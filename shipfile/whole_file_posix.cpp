@@ -208,12 +208,15 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
 
     // The new content goes to a file beside the target and is renamed over it only once it
     // is complete on disk, so a crash or a full disk never leaves a truncated ship file.
-    std::string tempPath = target + ".XXXXXX";
+    // mkstemp leaves its last try in the name when it fails, a file that was never made, so a
+    // failure names the pattern instead.
+    const std::string pattern = target + ".XXXXXX";
+    std::string tempPath = pattern;
     const int fd = mkstemp(&tempPath[0]);
     if (fd < 0)
     {
         const bool folderRefuses = errno == EACCES || errno == EPERM;
-        error = systemError("creating " + tempPath);
+        error = systemError("creating " + pattern);
         replacement.target = target;
         return replacing && folderRefuses && openInPlace(target, replacement, error);
     }
@@ -258,31 +261,62 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
     return ok;
 }
 
-// A rewrite in place wrote over the old bytes from the start without cutting the file first:
-// a new file no longer than the old one then needs no new space on the disk, so a full disk
-// cannot stop it half way. The file is cut to the new length once everything is written.
+bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::string& error)
+{
+    assert(replacement.handle >= 0);
+    if (!replacement.tempPath.empty())
+    {
+        return true;
+    }
+    // The file grows to the new length before a byte of it changes; what cannot be had (the
+    // disk, the quota, the file-size limit) fails here, and the file is put back to its length.
+    const int fd = static_cast<int>(replacement.handle);
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+    {
+        error = systemError("writing " + replacement.target);
+        return false;
+    }
+    if (size <= static_cast<uint64_t>(info.st_size))
+    {
+        return true;
+    }
+    const int failure = posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (failure != 0)
+    {
+        const int ignored = ftruncate(fd, info.st_size);
+        (void)ignored;
+        error = "writing " + replacement.target + ": " + std::strerror(failure);
+        return false;
+    }
+    return true;
+}
+
+// A rewrite in place wrote over the old bytes from the start, into room reserved beforehand,
+// and the file is cut to the new length once everything is written. The step names are plain
+// text, so nothing between taking the descriptor and closing it can fail for memory.
 static bool commitInPlace(FileReplacement& replacement, std::string& error)
 {
     const int fd = static_cast<int>(replacement.handle);
     replacement.handle = -1;
     const off_t length = lseek(fd, 0, SEEK_CUR);
-    std::string step = "writing " + replacement.target;
+    const char* step = "writing ";
     bool ok = length >= 0 && ftruncate(fd, length) == 0;
     if (ok)
     {
-        step = "flushing " + replacement.target;
+        step = "flushing ";
         ok = fsync(fd) == 0;
     }
     int failure = errno;
     if (close(fd) != 0 && ok)
     {
-        step = "closing " + replacement.target;
+        step = "closing ";
         ok = false;
         failure = errno;
     }
     if (!ok)
     {
-        error = step + ": " + std::strerror(failure);
+        error = step + replacement.target + ": " + std::strerror(failure);
     }
     return ok;
 }
@@ -296,35 +330,38 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
     }
     const int fd = static_cast<int>(replacement.handle);
     replacement.handle = -1;
-    const std::string& tempPath = replacement.tempPath;
-    const std::string& path = replacement.target;
-    std::string step = "flushing " + tempPath;
+    const char* step = "flushing ";
+    bool renaming = false;
     bool ok = fsync(fd) == 0;
     int failure = errno;
     if (close(fd) != 0 && ok)
     {
-        step = "closing " + tempPath;
+        step = "closing ";
         ok = false;
         failure = errno;
     }
     if (ok)
     {
-        step = "renaming " + tempPath + " to " + path;
-        ok = rename(tempPath.c_str(), path.c_str()) == 0;
+        step = "renaming ";
+        renaming = true;
+        ok = rename(replacement.tempPath.c_str(), replacement.target.c_str()) == 0;
         failure = errno;
     }
     if (!ok)
     {
-        unlink(tempPath.c_str());
+        unlink(replacement.tempPath.c_str());
+        const std::string tempPath = std::move(replacement.tempPath);
         replacement.tempPath.clear();
-        error = step + ": " + std::strerror(failure);
+        error = step + tempPath + (renaming ? " to " + replacement.target : std::string()) + ": " +
+                std::strerror(failure);
         return false;
     }
     replacement.tempPath.clear();
 
     // Makes the rename itself survive a power loss. The new file is already in place, so a
     // folder that cannot be synced does not turn a finished save into a failure.
-    const int folder = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder =
+        open(folderOf(replacement.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0)
     {
         fsync(folder);

@@ -118,10 +118,11 @@ class SaveFaultsTest : public ScratchFolderTest
 
 } // namespace
 
-// Saves the global ship in a child process whose files may grow to `limit` bytes. Its
+// Runs saveShip in a child process whose files may grow to `sizeLimit` bytes, as the user
+// "nobody" when `asUser` and the test runs as the super-user (who may write anything). Its
 // output goes through pipes, which the limit does not cover, so its one line survives.
 // Returns the child's wait status.
-static int saveUnderSizeLimit(rlim_t limit, std::string& out, std::string& err)
+static int saveInChild(Output& o, bool asUser, rlim_t sizeLimit = RLIM_INFINITY)
 {
     int outPipe[2];
     int errPipe[2];
@@ -135,35 +136,35 @@ static int saveUnderSizeLimit(rlim_t limit, std::string& out, std::string& err)
     {
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
+        if (asUser && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        {
+            _exit(3);
+        }
+        const rlimit limit = {sizeLimit, sizeLimit};
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit r = {};
-        getrlimit(RLIMIT_FSIZE, &r);
-        r.rlim_cur = limit;
-        if (setrlimit(RLIMIT_FSIZE, &r) != 0)
+        if (sizeLimit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0)
         {
             _exit(3);
         }
         saveShip();
-        std::fflush(nullptr);
         _exit(0);
     }
     close(outPipe[1]);
     close(errPipe[1]);
     int status = -1;
     waitpid(pid, &status, 0);
-    // One status line each: far less than a pipe holds, so reading after the wait is safe.
-    const auto drain = [](int fd, std::string& text)
+    // One line each: far less than a pipe holds, so reading after the wait is safe.
+    for (const auto& [fd, text] : {std::pair<int, std::string*>{outPipe[0], &o.out},
+                                   std::pair<int, std::string*>{errPipe[0], &o.err}})
     {
         char buffer[4096];
         ssize_t n = 0;
         while ((n = read(fd, buffer, sizeof buffer)) > 0)
         {
-            text.append(buffer, static_cast<size_t>(n));
+            text->append(buffer, static_cast<size_t>(n));
         }
         close(fd);
-    };
-    drain(outPipe[0], out);
-    drain(errPipe[0], err);
+    }
     return status;
 }
 
@@ -182,9 +183,10 @@ TEST_F(SaveFaultsTest, FileSizeLimitEitherFitsTheWholeFileOrKeepsTheOldOne)
     for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{4095}, size - 1, size, size + 1})
     {
         writeFile("ship.hul", oldFile);
-        std::string out;
-        std::string err;
-        const int status = saveUnderSizeLimit(limit, out, err);
+        Output o;
+        const int status = saveInChild(o, false, limit);
+        const std::string& out = o.out;
+        const std::string& err = o.err;
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "limit " << limit;
 
         EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"})
@@ -205,47 +207,6 @@ TEST_F(SaveFaultsTest, FileSizeLimitEitherFitsTheWholeFileOrKeepsTheOldOne)
             EXPECT_TRUE(readFile("ship.hul") == oldFile) << "limit " << limit;
         }
     }
-}
-
-// Runs saveShip in a child process, as the user "nobody" when the test runs as the
-// super-user (who may write anything), and returns its wait status and output.
-static int saveAsUser(Output& o)
-{
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
-    {
-        return -1;
-    }
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-        {
-            _exit(3);
-        }
-        saveShip();
-        _exit(0);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    int status = -1;
-    waitpid(pid, &status, 0);
-    for (const auto& [fd, text] : {std::pair<int, std::string*>{outPipe[0], &o.out},
-                                   std::pair<int, std::string*>{errPipe[0], &o.err}})
-    {
-        char buffer[4096];
-        ssize_t n = 0;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        {
-            text->append(buffer, static_cast<size_t>(n));
-        }
-        close(fd);
-    }
-    return status;
 }
 
 // What stands at a path: the kind of node, and a regular file's permissions and bytes.
@@ -333,7 +294,7 @@ TEST_F(SaveFaultsTest, RefusedSavesTouchNothing)
         Output o;
         if (c.asUser)
         {
-            const int status = saveAsUser(o);
+            const int status = saveInChild(o, true);
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << " " << status;
         }
         else
@@ -371,7 +332,7 @@ TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
             ASSERT_EQ(chmod(".", 0555), 0);
         }
         Output o;
-        const int status = saveAsUser(o);
+        const int status = saveInChild(o, true);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_EQ(o.err, "") << count;
         EXPECT_EQ(o.out, "SAVED!\n") << count;
@@ -381,15 +342,27 @@ TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
         ASSERT_EQ(stat("ship.hul", &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0666u);
     }
+    // A rewrite that cannot have room for the whole new text (here a file-size limit) fails
+    // before it changes a byte of the old file.
+    const std::string before = readFile("ship.hul");
+    const ShipFileContent large = gridShip(3000, 0.0);
+    ship.triangles = large.triangles;
+    ship.attachments = large.attachments;
+    Output limited;
+    const int limitedStatus = saveInChild(limited, true, 8192);
+    ASSERT_TRUE(WIFEXITED(limitedStatus) && WEXITSTATUS(limitedStatus) == 0) << limitedStatus;
+    EXPECT_EQ(limited.out, "");
+    EXPECT_EQ(limited.err, "gantrix: cannot save ship.hul: writing ship.hul: File too large\n");
+    EXPECT_TRUE(readFile("ship.hul") == before);
     // Without a ship.hul to rewrite, the folder's refusal is the save's.
     ASSERT_EQ(chmod(".", 0777), 0);
     ASSERT_EQ(std::remove("ship.hul"), 0);
     ASSERT_EQ(chmod(".", 0555), 0);
     Output o;
-    const int status = saveAsUser(o);
+    const int status = saveInChild(o, true);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: creating ship.hul.", 0), 0u) << o.err;
-    EXPECT_NE(o.err.find(": Permission denied\n"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err,
+              "gantrix: cannot save ship.hul: creating ship.hul.XXXXXX: Permission denied\n");
     EXPECT_TRUE(sortedFolderEntries(".").empty());
     ASSERT_EQ(chmod(".", 0755), 0);
     ASSERT_EQ(chdir(".."), 0);

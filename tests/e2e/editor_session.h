@@ -22,6 +22,19 @@
 using Millis = std::chrono::milliseconds;
 
 // Waits for a whole Xvfb start-up, an editor start-up, or one frame.
+// A ship written by hand: an octal count, tabs, a single line feed, everything after the
+// first count on one line, a key above 127, a flag of 2 and white space after the last record.
+inline const std::string HAND_WRITTEN = "02\n"
+                                        "0\t0\t25 0 0 25 99  -50 -50 -25 -50 -50 -25 1e9 "
+                                        "01 12.5 -3 167 5 5 2 \t\n\n";
+// The same ship as the editor writes it back after loading it.
+inline const std::string WRITER_LAYOUT =
+    "2\r\n"
+    "0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 3.125000\r\n"
+    "-50.000000 -50.000000 -25.000000 -50.000000 -50.000000 -25.000000 3.125000\r\n"
+    "1\r\n"
+    "12.500000 -3.000000 167 0 0 1\r\n";
+
 constexpr Millis SERVER_START_TIMEOUT{15000};
 constexpr Millis WINDOW_TIMEOUT{20000};
 constexpr Millis FRAME_TIMEOUT{10000};

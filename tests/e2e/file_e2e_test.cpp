@@ -6,18 +6,6 @@
 namespace
 {
 constexpr int RIGHT = 3;
-
-// A ship written by hand: an octal count, tabs, a single line feed, everything after the
-// first count on one line, a key above 127, a flag of 2 and white space after the last record.
-const std::string HAND_WRITTEN = "02\n"
-                                 "0\t0\t25 0 0 25 99  -50 -50 -25 -50 -50 -25 1e9 "
-                                 "01 12.5 -3 167 5 5 2 \t\n\n";
-const std::string WRITER_LAYOUT =
-    "2\r\n"
-    "0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 3.125000\r\n"
-    "-50.000000 -50.000000 -25.000000 -50.000000 -50.000000 -25.000000 3.125000\r\n"
-    "1\r\n"
-    "12.500000 -3.000000 167 0 0 1\r\n";
 } // namespace
 
 TEST_F(EditorTest, HandWrittenFileLoadsAndSavesInTheWriterLayout)

@@ -25,17 +25,6 @@ const std::string EDITED_SHIP =
     "1\r\n"
     "10.000000 -6.666667 81 0 0 0\r\n";
 
-// A ship written by hand, and the same ship as the editor writes it back after a load.
-const std::string HAND_WRITTEN = "02\n"
-                                 "0\t0\t25 0 0 25 99  -50 -50 -25 -50 -50 -25 1e9 "
-                                 "01 12.5 -3 167 5 5 2 \t\n\n";
-const std::string WRITER_LAYOUT =
-    "2\r\n"
-    "0.000000 0.000000 25.000000 0.000000 0.000000 25.000000 3.125000\r\n"
-    "-50.000000 -50.000000 -25.000000 -50.000000 -50.000000 -25.000000 3.125000\r\n"
-    "1\r\n"
-    "12.500000 -3.000000 167 0 0 1\r\n";
-
 bool editAndSave(EditorSession& editor)
 {
     return editor.click(RIGHT, 450, 450) && editor.click(RIGHT, 525, 450) &&
