@@ -3,7 +3,10 @@
 #include <windows.h>
 
 // Output that nobody reads must not stall the editor: a pipe is switched to the mode in which
-// a write that does not fit fails at once. A console or a file never fills up that way.
+// a write takes at once what fits in the pipe, which may be only part of it or nothing, and
+// never waits for the rest. A console or a file is left as it is; neither fills up the way a
+// pipe does, but a write to them can still wait, e.g. on a console while the user holds a
+// text selection in it (QuickEdit), or on a file on a slow network share.
 static void neverWaitOn(DWORD which)
 {
     HANDLE handle = GetStdHandle(which);

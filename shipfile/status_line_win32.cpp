@@ -6,11 +6,15 @@
 // A longer line is cut to this many bytes, line end included.
 constexpr size_t LONGEST_LINE = 4096;
 
-// One write of the whole line, or nothing. A program started without a console, or with its
-// output closed, has no handle and the line is dropped; a pipe was put in the mode that fails
-// a write that does not fit at once (prepareProcess), so a reader that stopped reading never
-// stalls the editor. The line is put together on the stack, so that saying a save ran out of
-// memory needs none.
+// The line goes out in one write, and what that write does not take is dropped, never
+// waited for or tried again. A program started without a console, or with its output closed,
+// has no handle and the line is dropped whole. A pipe was put in the mode in which a write
+// takes at once only what fits (prepareProcess), so a reader that stopped reading never
+// stalls the editor, but it may see the end of a line cut off when the pipe is nearly full.
+// A console write can still wait: while the user holds a text selection in the console
+// (QuickEdit), the console takes no output until the selection ends. A file on a slow or
+// unreachable network share can make a write wait as well. The line is put together on the
+// stack, so that saying a save ran out of memory needs none.
 static void writeLine(DWORD which, const char* line, size_t length)
 {
     HANDLE handle = GetStdHandle(which);

@@ -243,13 +243,22 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     const char* device = deviceKind(wide);
     if (device != nullptr)
     {
-        error = replacement.target + ": " + device;
+        error = replacement.target + " is " + device;
         return false;
     }
     // An existing target must be a regular file the user may write; a read-only file stays
-    // as it is, as it would against any program that opened it for writing.
+    // as it is, as it would against any program that opened it for writing. Only a target
+    // that is surely not there is a new file: one that is there but cannot be looked at is
+    // not saved over blindly.
     bool replacing = false;
     HANDLE existing = openToInspect(wide, 0);
+    const DWORD inspectFailure = existing == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (existing == INVALID_HANDLE_VALUE && inspectFailure != ERROR_FILE_NOT_FOUND &&
+        inspectFailure != ERROR_PATH_NOT_FOUND)
+    {
+        error = systemError(replacement.target, inspectFailure);
+        return false;
+    }
     if (existing != INVALID_HANDLE_VALUE)
     {
         BY_HANDLE_FILE_INFORMATION info;
@@ -258,7 +267,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
         CloseHandle(existing);
         if (kind != nullptr)
         {
-            error = replacement.target + ": " + kind;
+            error = replacement.target + " is " + kind;
             return false;
         }
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
@@ -317,17 +326,101 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
         const size_t left = size - written;
         const DWORD ask = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
         DWORD done = 0;
-        if (!WriteFile(toHandle(replacement.handle), data + written, ask, &done, nullptr) ||
-            done == 0)
+        const bool wrote =
+            WriteFile(toHandle(replacement.handle), data + written, ask, &done, nullptr) != 0;
+        if (!wrote || done == 0)
         {
-            const DWORD failure =
-                done == 0 && GetLastError() == 0 ? ERROR_WRITE_FAULT : GetLastError();
+            // A write that succeeds without taking a byte sets no error of its own; whatever
+            // GetLastError() still holds is from some earlier call.
+            const DWORD failure = wrote ? ERROR_WRITE_FAULT : GetLastError();
             error = systemError("writing " + writtenFile(replacement), failure);
             return false;
         }
         written += done;
     }
     return true;
+}
+
+bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::string& error)
+{
+    if (!replacement.tempPath.empty())
+    {
+        return true;
+    }
+    HANDLE handle = toHandle(replacement.handle);
+    LARGE_INTEGER old;
+    if (!GetFileSizeEx(handle, &old))
+    {
+        error = systemError("writing " + replacement.target, GetLastError());
+        return false;
+    }
+    if (static_cast<uint64_t>(old.QuadPart) >= size)
+    {
+        return true;
+    }
+    // The file grows to the new size before a byte of it is written; the old bytes stay as they
+    // are, and the new ones are written over them from the start.
+    LARGE_INTEGER end;
+    end.QuadPart =
+        size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<LONGLONG>(size);
+    const LARGE_INTEGER start{};
+    bool ok = SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+    const DWORD failure = ok ? 0 : GetLastError();
+    if (!ok)
+    {
+        // Whatever part of the growth took place is taken back.
+        SetFilePointerEx(handle, old, nullptr, FILE_BEGIN);
+        SetEndOfFile(handle);
+    }
+    if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && ok)
+    {
+        error = systemError("writing " + replacement.target, GetLastError());
+        return false;
+    }
+    if (!ok)
+    {
+        error = systemError("writing " + replacement.target, failure);
+    }
+    return ok;
+}
+
+// Puts the finished temporary file in the target's place with a rename, which replaces the
+// old file as a whole: the file in place has the temporary file's security (the folder's, as
+// any new file there gets) and creation time, and the old file's attributes only as far as
+// they were copied. ReplaceFileW would keep more, but where it fails half way it can leave
+// files of its own in the user's folder.
+static bool putInPlace(const std::wstring& temp, const std::wstring& target, DWORD& failure)
+{
+    if (MoveFileExW(temp.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    {
+        return true;
+    }
+    failure = GetLastError();
+    return false;
+}
+
+// A file just closed is often held for a moment by a virus scanner or the search indexer,
+// which makes the replacement fail as if the file were locked; a few short waits outlast them.
+static bool putInPlaceWithRetries(const std::wstring& temp, const std::wstring& target,
+                                  DWORD& failure)
+{
+    constexpr int TRIES = 5;
+    constexpr DWORD PAUSE_MS = 20;
+    for (int attempt = 1;; ++attempt)
+    {
+        if (putInPlace(temp, target, failure))
+        {
+            return true;
+        }
+        const bool passing = failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION ||
+                             failure == ERROR_LOCK_VIOLATION;
+        if (!passing || attempt == TRIES)
+        {
+            return false;
+        }
+        Sleep(PAUSE_MS);
+    }
 }
 
 bool commitFileReplacement(FileReplacement& replacement, std::string& error)
@@ -357,18 +450,18 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
     {
         const std::wstring target = widen(replacement.target);
         const std::wstring temp = widen(replacement.tempPath);
-        // The new file takes the old one's attributes (hidden, archive, not indexed ...), so
-        // replacing the file changes its content and nothing else.
+        // The new file takes those of the old one's attributes that the user sets (hidden,
+        // system, archive, not indexed); the ones that describe how the old file is stored
+        // (offline, recalled on open, a reparse point ...) are not the new file's to claim.
+        constexpr DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
         const DWORD attributes = GetFileAttributesW(target.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES)
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KEPT) != 0)
         {
-            SetFileAttributesW(temp.c_str(),
-                               attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+            SetFileAttributesW(temp.c_str(), attributes & KEPT);
         }
         step = "renaming " + replacement.tempPath + " to " + replacement.target;
-        ok = MoveFileExW(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        failure = ok ? 0 : GetLastError();
+        ok = putInPlaceWithRetries(temp, target, failure);
     }
     if (!ok)
     {

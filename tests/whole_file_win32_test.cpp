@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 #include <windows.h>
 
@@ -125,14 +126,17 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     saveShip();
     EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
 
-    // A hidden ship file stays hidden once replaced; no temporary file is left beside it.
-    ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    // A hidden system file stays so once replaced; no temporary file is left beside it.
+    ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                    FILE_ATTRIBUTE_ARCHIVE));
     ship.triangles.clear();
     saveShip();
     EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
     const DWORD attributes = attributesOf(L"ship.hul");
     EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << attributes;
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_SYSTEM, 0u) << attributes;
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+    SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_NORMAL);
 
     // A replacement given up leaves the target alone and takes its temporary file away.
     FileReplacement replacement;
@@ -148,10 +152,92 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     // A target that is a folder or a device is refused before anything is created.
     fs::create_directory("box");
     EXPECT_FALSE(beginFileReplacement("box", replacement, error));
-    EXPECT_EQ(error, "box: a folder, not a regular file");
+    EXPECT_EQ(error, "box is a folder, not a regular file");
     EXPECT_FALSE(beginFileReplacement("NUL", replacement, error));
-    EXPECT_EQ(error, "NUL: a device, not a regular file");
+    EXPECT_EQ(error, "NUL is a device, not a regular file");
     EXPECT_EQ(folderEntries().size(), 2u);
+}
+
+// Another program holds the ship file open, without letting it be deleted, for a moment after
+// the new content is written, as a virus scanner does with a file just closed.
+TEST_F(WindowsFileTest, ReplacementOutlastsABriefHoldAndGivesUpOnALongOne)
+{
+    writeText("ship.hul", SAVED_TRIANGLE);
+    std::string error;
+    FileReplacement replacement;
+    ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    ASSERT_TRUE(writeFileReplacement(replacement, "0\r\n0\r\n", 6, error)) << error;
+    HANDLE held = CreateFileW(L"ship.hul", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread scanner(
+        [held]
+        {
+            Sleep(30);
+            CloseHandle(held);
+        });
+    const bool committed = commitFileReplacement(replacement, error);
+    scanner.join();
+    EXPECT_TRUE(committed) << error;
+    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+
+    // Held for good: the save fails after a bounded wait, and the old file is kept whole.
+    ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    ASSERT_TRUE(writeFileReplacement(replacement, "junk", 4, error)) << error;
+    const std::string temp = replacement.tempPath;
+    held = CreateFileW(L"ship.hul", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(commitFileReplacement(replacement, error));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    CloseHandle(held);
+    EXPECT_EQ(error.rfind("renaming " + temp + " to ship.hul: ", 0), 0u) << error;
+    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+}
+
+TEST_F(WindowsFileTest, TargetThatCannotBeLookedAtIsNotTakenForANewFile)
+{
+    std::string error;
+    FileReplacement replacement;
+    EXPECT_FALSE(beginFileReplacement("ship?.hul", replacement, error));
+    EXPECT_EQ(error, "ship?.hul: No such file or directory");
+    EXPECT_TRUE(replacement.tempPath.empty());
+    EXPECT_TRUE(folderEntries().empty());
+}
+
+// The in-place rewrite, as a save takes it where the folder refuses new files: the file grows
+// to the new size before it is written over, and a size it cannot take leaves it as it was.
+TEST_F(WindowsFileTest, RewriteInPlaceMakesRoomFirstAndKeepsTheOldFileWhenThereIsNone)
+{
+    writeText("ship.hul", SAVED_TRIANGLE);
+    FileReplacement replacement;
+    replacement.target = "ship.hul";
+    HANDLE handle = CreateFileW(L"ship.hul", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    replacement.handle = reinterpret_cast<intptr_t>(handle);
+    std::string error;
+
+    EXPECT_FALSE(reserveFileReplacement(replacement, uint64_t(1) << 62, error));
+    EXPECT_EQ(error.rfind("writing ship.hul: ", 0), 0u) << error;
+    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+
+    const std::string longer(SAVED_TRIANGLE.size() + 1000, '#');
+    ASSERT_TRUE(reserveFileReplacement(replacement, longer.size(), error)) << error;
+    EXPECT_EQ(fs::file_size("ship.hul"), longer.size());
+    EXPECT_EQ(fileText("ship.hul").substr(0, SAVED_TRIANGLE.size()), SAVED_TRIANGLE);
+    ASSERT_TRUE(writeFileReplacement(replacement, longer.data(), longer.size(), error)) << error;
+    ASSERT_TRUE(commitFileReplacement(replacement, error)) << error;
+    EXPECT_EQ(fileText("ship.hul"), longer);
+
+    // A replacement through a temporary file needs no room made.
+    ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    EXPECT_TRUE(reserveFileReplacement(replacement, uint64_t(1) << 62, error)) << error;
+    abandonFileReplacement(replacement);
+    EXPECT_EQ(fileText("ship.hul"), longer);
 }
 
 TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)
