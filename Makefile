@@ -130,7 +130,8 @@ test-windows: windows-configure
 	@scripts/with-wine --prepare
 	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
 
-# gantrix-<version>-win64.zip: the .exe, the README, the changelog and the copyright file.
+# gantrix-<version>-win64.zip: the .exe, the README, the changelog, the copyright file and
+# the licences of what the .exe links statically (third-party-licences.txt).
 package-windows: windows
 	@rm -f $(WINDOWS_BUILD)/*.zip
 	@cd $(WINDOWS_BUILD) && cpack -G ZIP >/dev/null
