@@ -41,20 +41,6 @@ using testing::internal::GetCapturedStdout;
 namespace
 {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 // A name the saver's temporary file takes: the target's name, a point and six characters.
 bool isTemporaryName(const std::string& name)
 {

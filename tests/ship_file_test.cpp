@@ -55,20 +55,6 @@ static std::string describe(const ShipFileContent& c)
     return describe({}, c.triangles, c.attachments);
 }
 
-static std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-static void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 static mode_t permissionsOf(const std::string& path)
 {
     struct stat st = {};

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -55,6 +57,22 @@ inline std::string describe(const std::vector<Vec2>& pending,
 inline std::string describe(const Ship& s)
 {
     return describe(s.pendingPoints, s.triangles, s.attachments);
+}
+
+// A file's bytes, as they are on the disk; empty when it cannot be read.
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Puts exactly `bytes` in the file at `path`.
+inline void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
 }
 
 // The names in `folder`, sorted.

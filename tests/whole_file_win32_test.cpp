@@ -21,20 +21,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-std::string fileText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 std::vector<std::string> folderEntries()
 {
     std::vector<std::string> names;
@@ -102,7 +88,7 @@ TEST_F(WindowsFileTest, ReadsInPiecesUpToTheSizeAtTheOpen)
     {
         content[i] = static_cast<char>('a' + i % 26);
     }
-    writeText("piece.bin", content);
+    writeFile("piece.bin", content);
     FileSource source;
     std::string error;
     ASSERT_TRUE(openFileSource("piece.bin", source, error)) << error;
@@ -124,14 +110,14 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
 {
     addTriangle();
     saveShip();
-    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
 
     // A hidden system file stays so once replaced; no temporary file is left beside it.
     ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                     FILE_ATTRIBUTE_ARCHIVE));
     ship.triangles.clear();
     saveShip();
-    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
     const DWORD attributes = attributesOf(L"ship.hul");
     EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << attributes;
     EXPECT_NE(attributes & FILE_ATTRIBUTE_SYSTEM, 0u) << attributes;
@@ -146,7 +132,7 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     EXPECT_EQ(replacement.tempPath.rfind("ship.hul.", 0), 0u) << replacement.tempPath;
     ASSERT_TRUE(writeFileReplacement(replacement, "junk", 4, error)) << error;
     abandonFileReplacement(replacement);
-    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
 
     // A target that is a folder or a device is refused before anything is created.
@@ -162,7 +148,7 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
 // the new content is written, as a virus scanner does with a file just closed.
 TEST_F(WindowsFileTest, ReplacementOutlastsABriefHoldAndGivesUpOnALongOne)
 {
-    writeText("ship.hul", SAVED_TRIANGLE);
+    writeFile("ship.hul", SAVED_TRIANGLE);
     std::string error;
     FileReplacement replacement;
     ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
@@ -179,7 +165,7 @@ TEST_F(WindowsFileTest, ReplacementOutlastsABriefHoldAndGivesUpOnALongOne)
     const bool committed = commitFileReplacement(replacement, error);
     scanner.join();
     EXPECT_TRUE(committed) << error;
-    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
 
     // Held for good: the save fails after a bounded wait, and the old file is kept whole.
@@ -194,7 +180,7 @@ TEST_F(WindowsFileTest, ReplacementOutlastsABriefHoldAndGivesUpOnALongOne)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     CloseHandle(held);
     EXPECT_EQ(error.rfind("renaming " + temp + " to ship.hul: ", 0), 0u) << error;
-    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
 }
 
@@ -212,7 +198,7 @@ TEST_F(WindowsFileTest, TargetThatCannotBeLookedAtIsNotTakenForANewFile)
 // to the new size before it is written over, and a size it cannot take leaves it as it was.
 TEST_F(WindowsFileTest, RewriteInPlaceMakesRoomFirstAndKeepsTheOldFileWhenThereIsNone)
 {
-    writeText("ship.hul", SAVED_TRIANGLE);
+    writeFile("ship.hul", SAVED_TRIANGLE);
     FileReplacement replacement;
     replacement.target = "ship.hul";
     HANDLE handle = CreateFileW(L"ship.hul", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -223,33 +209,33 @@ TEST_F(WindowsFileTest, RewriteInPlaceMakesRoomFirstAndKeepsTheOldFileWhenThereI
 
     EXPECT_FALSE(reserveFileReplacement(replacement, uint64_t(1) << 62, error));
     EXPECT_EQ(error.rfind("writing ship.hul: ", 0), 0u) << error;
-    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
 
     const std::string longer(SAVED_TRIANGLE.size() + 1000, '#');
     ASSERT_TRUE(reserveFileReplacement(replacement, longer.size(), error)) << error;
     EXPECT_EQ(fs::file_size("ship.hul"), longer.size());
-    EXPECT_EQ(fileText("ship.hul").substr(0, SAVED_TRIANGLE.size()), SAVED_TRIANGLE);
+    EXPECT_EQ(readFile("ship.hul").substr(0, SAVED_TRIANGLE.size()), SAVED_TRIANGLE);
     ASSERT_TRUE(writeFileReplacement(replacement, longer.data(), longer.size(), error)) << error;
     ASSERT_TRUE(commitFileReplacement(replacement, error)) << error;
-    EXPECT_EQ(fileText("ship.hul"), longer);
+    EXPECT_EQ(readFile("ship.hul"), longer);
 
     // A replacement through a temporary file needs no room made.
     ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
     EXPECT_TRUE(reserveFileReplacement(replacement, uint64_t(1) << 62, error)) << error;
     abandonFileReplacement(replacement);
-    EXPECT_EQ(fileText("ship.hul"), longer);
+    EXPECT_EQ(readFile("ship.hul"), longer);
 }
 
 TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)
 {
-    writeText("ship.hul", SAVED_TRIANGLE);
+    writeFile("ship.hul", SAVED_TRIANGLE);
     ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_READONLY));
     std::string error;
     EXPECT_FALSE(replaceFileContent("ship.hul", "0\r\n0\r\n", error));
     EXPECT_EQ(error, "ship.hul: Permission denied");
     ship.triangles.clear();
     saveShip();
-    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
     EXPECT_NE(attributesOf(L"ship.hul") & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
     SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_NORMAL);
@@ -265,7 +251,7 @@ TEST_F(WindowsFileTest, WorkingFolderWithANameThatIsNotAscii)
     fs::current_path(folder);
     addTriangle();
     saveShip();
-    EXPECT_EQ(fileText("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
     ship.triangles.clear();
     loadShip();
     EXPECT_EQ(ship.triangles.size(), 1u);
@@ -278,6 +264,6 @@ TEST_F(WindowsFileTest, WorkingFolderWithANameThatIsNotAscii)
     EXPECT_EQ(source.size, SAVED_TRIANGLE.size());
     closeFileSource(source);
     ASSERT_TRUE(replaceFileContent(path, "0\r\n0\r\n", error)) << error;
-    EXPECT_EQ(fileText("ship.hul"), "0\r\n0\r\n");
+    EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
     fs::current_path("..");
 }
