@@ -4,6 +4,7 @@
 #include "app/input.h"
 #include "bind/bind_frame.h"
 #include "edit/keyboard.h"
+#include "platform/display.h"
 #include "platform/frame_yield.h"
 #include "platform/key_state.h"
 
@@ -91,4 +92,12 @@ void onMouse(int button, int state, int x, int y)
     const PointerButton pointer =
         button == GLUT_LEFT_BUTTON ? PointerButton::Left : PointerButton::Right;
     handlePointerButton(pointer, state == GLUT_DOWN, x, y);
+}
+
+void onWindowStatus(int state)
+{
+    if (state == GLUT_HIDDEN)
+    {
+        exitIfWindowDestroyed();
+    }
 }

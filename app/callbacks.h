@@ -24,3 +24,6 @@ void onKeyboardUp(unsigned char character, int x, int y);
 void onSpecial(int key, int x, int y);
 void onSpecialUp(int key, int x, int y);
 void onEntry(int state);
+// A window that another program destroys is hidden first, and no longer drawn: each time the
+// window is hidden, the editor makes sure it still exists.
+void onWindowStatus(int state);

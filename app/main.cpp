@@ -36,15 +36,7 @@ int main(int argc, char** argv)
     glutSpecialFunc(onSpecial);
     glutSpecialUpFunc(onSpecialUp);
     glutEntryFunc(onEntry);
-    // A window that another program destroys is hidden first, and no longer drawn.
-    glutWindowStatusFunc(
-        [](int state)
-        {
-            if (state == GLUT_HIDDEN)
-            {
-                exitIfWindowDestroyed();
-            }
-        });
+    glutWindowStatusFunc(onWindowStatus);
 
     glutMainLoop();
     return 0;

@@ -195,22 +195,14 @@ void releaseDisplay()
 }
 
 // Writes one line to standard error, or drops it if the descriptor cannot take it now: the
-// program is about to end, and a stderr nobody reads must not keep it from ending. The line
-// is formatted on the stack, as the handlers that call this run inside a failed Xlib call.
-static void writeEndingLine(const char* format, const char* name, const char* detail)
+// program is about to end, and a stderr nobody reads must not keep it from ending. The callers
+// format on the stack, as they run inside a failed Xlib call.
+static void writeEndingLine(const char* line)
 {
-    char line[512];
-    const int length = std::snprintf(line, sizeof line, format, name, detail);
-    if (length <= 0)
-    {
-        return;
-    }
-    const size_t size =
-        static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
     pollfd out = {STDERR_FILENO, POLLOUT, 0};
     if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0)
     {
-        const ssize_t ignored = write(STDERR_FILENO, line, size);
+        const ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
         (void)ignored;
     }
 }
@@ -219,8 +211,10 @@ static void writeEndingLine(const char* format, const char* name, const char* de
 // returns. Nothing more can be drawn or asked of the server, so it ends the editor itself.
 static int onConnectionLost(Display* display)
 {
-    const char* name = display != nullptr ? DisplayString(display) : "";
-    writeEndingLine("gantrix: lost the connection to the X display '%s'%s\n", name, "");
+    char line[512];
+    std::snprintf(line, sizeof line, "gantrix: lost the connection to the X display '%s'\n",
+                  display != nullptr ? DisplayString(display) : "");
+    writeEndingLine(line);
     _exit(1);
 }
 
@@ -230,18 +224,22 @@ static int onConnectionLost(Display* display)
 static int onRequestFailed(Display* display, XErrorEvent* event)
 {
     const char* name = display != nullptr ? DisplayString(display) : "";
+    char line[512];
     if (event->error_code == BadWindow || event->error_code == BadDrawable)
     {
-        writeEndingLine("gantrix: the window on X display '%s' is gone%s (closed by another "
-                        "program?)\n",
-                        name, "");
+        std::snprintf(line, sizeof line,
+                      "gantrix: the window on X display '%s' is gone (closed by another "
+                      "program?)\n",
+                      name);
     }
     else
     {
         char text[128] = "";
         XGetErrorText(display, event->error_code, text, sizeof text);
-        writeEndingLine("gantrix: X display '%s' refused a request: %s\n", name, text);
+        std::snprintf(line, sizeof line, "gantrix: X display '%s' refused a request: %s\n", name,
+                      text);
     }
+    writeEndingLine(line);
     _exit(1);
 }
 
