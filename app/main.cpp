@@ -10,6 +10,7 @@
 int main(int argc, char** argv)
 {
     prepareProcess();
+    startConsoleLines();
 
     // The toolkit would end the program with a terse message of its own; say what to do.
     std::string reason;

@@ -3,10 +3,16 @@
 #include <string>
 
 // The editor's two console streams, one source per operating system: status_line_posix.cpp
-// and status_line_win32.cpp. Each line goes out in one write: a line that cannot be written
-// now (a reader that has gone, a full pipe nobody reads, a closed terminal) is dropped, because
-// the editor must neither stop nor stall for its console. (On Windows a nearly full pipe may
-// take only the start of a line.)
+// and status_line_win32.cpp. Writing a line never stops the editor: a line that a stream
+// cannot take (a reader that has gone, a full pipe nobody reads, a closed terminal, a console
+// with a selection held) is dropped rather than waited for. On Linux each line is one write
+// made only when the stream can take it at once; on Windows a writer thread per stream takes
+// the lines from a small queue, and a line that finds the queue full is dropped and counted,
+// and the count is said once the stream takes lines again.
+
+// Sets the console up before anything else writes to it: on Windows it also points the C
+// runtime's standard error, where the toolkit writes its own warnings, through the error queue.
+void startConsoleLines();
 
 // Writes one status line ("SAVED!", "LOADED!") to standard output.
 void writeStatusLine(const char* line);

@@ -32,6 +32,9 @@ static void writeLine(int fd, const char* line, size_t length)
     } while (n < 0 && errno == EINTR);
 }
 
+// Each line is written by the caller, without waiting: there is nothing to start.
+void startConsoleLines() {}
+
 void writeStatusLine(const char* line)
 {
     writeLine(STDOUT_FILENO, line, std::strlen(line));
