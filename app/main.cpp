@@ -1,7 +1,7 @@
 #include "app/callbacks.h"
+#include "platform/console.h"
 #include "platform/display.h"
 #include "platform/process.h"
-#include "shipfile/status_line.h"
 
 #include <GL/freeglut.h>
 

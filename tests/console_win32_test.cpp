@@ -1,7 +1,7 @@
 // The Windows console lines: a stream that takes nothing never makes a caller wait, and every
 // line is either written whole and in order or counted as dropped.
 
-#include "shipfile/status_line.h"
+#include "platform/console.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "shipfile/status_line.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <cstdlib>
