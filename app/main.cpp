@@ -1,7 +1,7 @@
 #include "app/callbacks.h"
+#include "platform/console.h"
 #include "platform/display.h"
 #include "platform/process.h"
-#include "shipfile/status_line.h"
 
 #include <GL/freeglut.h>
 
@@ -10,6 +10,7 @@
 int main(int argc, char** argv)
 {
     prepareProcess();
+    startConsoleLines();
 
     // The toolkit would end the program with a terse message of its own; say what to do.
     std::string reason;

@@ -1,6 +1,6 @@
 #include "shipfile/save_load.h"
 
-#include "shipfile/status_line.h"
+#include "platform/console.h"
 #include "shipfile/text_reader.h"
 #include "shipfile/whole_file.h"
 

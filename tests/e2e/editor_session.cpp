@@ -111,9 +111,35 @@ struct SpawnRequest
     std::string outputPath; // stdout
     std::string errorPath;  // stderr; may equal outputPath
     int keepFd = -1;        // a descriptor the child inherits, -1 for none
-    EditorStdout stdoutKind = EditorStdout::captured;
+    EditorStream stdoutKind = EditorStream::captured;
+    EditorStream stderrKind = EditorStream::captured;
+    int fullPipes[2] = {-1, -1}; // write ends of full pipes for stdout and stderr
     int deathSignal = SIGKILL;
 };
+
+// A pipe written full without waiting, for a stream that nobody reads; the write end goes
+// back to waiting writes, as a fresh pipe's has. Returns the bytes put in, or -1.
+static long fillPipe(int fds[2])
+{
+    if (pipe2(fds, O_CLOEXEC) != 0)
+    {
+        return -1;
+    }
+    const int flags = fcntl(fds[1], F_GETFL);
+    fcntl(fds[1], F_SETFL, flags | O_NONBLOCK);
+    long filled = 0;
+    const std::string chunk(4096, '.');
+    for (size_t size : {chunk.size(), size_t{1}})
+    {
+        ssize_t n;
+        while ((n = write(fds[1], chunk.data(), size)) > 0)
+        {
+            filled += n;
+        }
+    }
+    fcntl(fds[1], F_SETFL, flags);
+    return filled;
+}
 
 // Forks and execs. Everything the child needs is prepared before the fork, so the child
 // only makes system calls. The child gets `deathSignal` when the test process dies, so a
@@ -152,8 +178,10 @@ static pid_t spawn(const SpawnRequest& request, std::string& error)
         return -1;
     }
 
-    int orphanPipe[2] = {-1, -1}; // for a stdout whose reader has gone
-    if (request.stdoutKind == EditorStdout::readerGone && pipe2(orphanPipe, O_CLOEXEC) != 0)
+    int orphanPipe[2] = {-1, -1}; // for a stream whose reader has gone
+    if ((request.stdoutKind == EditorStream::readerGone ||
+         request.stderrKind == EditorStream::readerGone) &&
+        pipe2(orphanPipe, O_CLOEXEC) != 0)
     {
         orphanPipe[0] = orphanPipe[1] = -1;
     }
@@ -174,13 +202,22 @@ static pid_t spawn(const SpawnRequest& request, std::string& error)
         dup2(nullFd, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
-        if (request.stdoutKind == EditorStdout::closed)
+        const EditorStream kinds[2] = {request.stdoutKind, request.stderrKind};
+        for (int stream = 0; stream < 2; ++stream)
         {
-            close(1);
-        }
-        else if (request.stdoutKind == EditorStdout::readerGone)
-        {
-            dup2(orphanPipe[1], 1);
+            const int fd = stream + 1;
+            if (kinds[stream] == EditorStream::closed)
+            {
+                close(fd);
+            }
+            else if (kinds[stream] == EditorStream::readerGone)
+            {
+                dup2(orphanPipe[1], fd);
+            }
+            else if (kinds[stream] == EditorStream::fullPipe)
+            {
+                dup2(request.fullPipes[stream], fd);
+            }
         }
         if (request.keepFd >= 0)
         {
@@ -560,9 +597,10 @@ bool EditorSession::connectX()
     return true;
 }
 
-bool EditorSession::startEditor(const std::vector<std::string>& extraArgs, EditorStdout out)
+bool EditorSession::startEditor(const std::vector<std::string>& extraArgs, EditorStream out,
+                                EditorStream err)
 {
-    return launchEditor(extraArgs, out) && waitForEditorWindow();
+    return launchEditor(extraArgs, out, err) && waitForEditorWindow();
 }
 
 bool EditorSession::waitForEditorWindow()
@@ -614,7 +652,8 @@ void EditorSession::useWindowsEditor(const std::string& exePath)
     inputPause = std::max(inputPause, Millis(60));
 }
 
-bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, EditorStdout out)
+bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, EditorStream out,
+                                 EditorStream err)
 {
     if (serverPid <= 0 && !startServer())
     {
@@ -646,8 +685,33 @@ bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, Edit
     request.outputPath = rootDir + "/stdout.txt";
     request.errorPath = rootDir + "/stderr.txt";
     request.stdoutKind = out;
+    request.stderrKind = err;
+    const EditorStream kinds[2] = {out, err};
+    for (int stream = 0; stream < 2; ++stream)
+    {
+        if (kinds[stream] != EditorStream::fullPipe)
+        {
+            continue;
+        }
+        int fds[2];
+        const long filled = fillPipe(fds);
+        if (filled <= 0)
+        {
+            return fail("cannot fill a pipe for the editor's output");
+        }
+        fullPipeReader[stream] = fds[0];
+        fullPipeFill[stream] = static_cast<size_t>(filled);
+        request.fullPipes[stream] = fds[1];
+    }
     std::string error;
     editorPid = spawn(request, error);
+    for (int end : request.fullPipes)
+    {
+        if (end >= 0)
+        {
+            close(end);
+        }
+    }
     editorStderrChecked = editorPid < 0;
     if (editorPid < 0)
     {
@@ -660,7 +724,69 @@ bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, Edit
 void EditorSession::stopEditor()
 {
     endEditor();
+    stopDraining();
+    for (int& reader : fullPipeReader)
+    {
+        if (reader >= 0)
+        {
+            close(reader);
+            reader = -1;
+        }
+    }
     expectNoSanitizerReport();
+}
+
+void EditorSession::drainFullPipes()
+{
+    if (drainer.joinable())
+    {
+        return;
+    }
+    drainerStop = false;
+    const std::string paths[2] = {rootDir + "/stdout.txt", rootDir + "/stderr.txt"};
+    drainer = std::thread(
+        [this, paths]()
+        {
+            size_t skip[2] = {fullPipeFill[0], fullPipeFill[1]};
+            // A negative descriptor is one poll passes over: a pipe never held, or one whose
+            // writers have all gone.
+            pollfd readers[2] = {{fullPipeReader[0], POLLIN, 0}, {fullPipeReader[1], POLLIN, 0}};
+            char buffer[4096];
+            while (!drainerStop)
+            {
+                if (poll(readers, 2, 50) <= 0)
+                {
+                    continue;
+                }
+                for (int stream = 0; stream < 2; ++stream)
+                {
+                    if (readers[stream].revents == 0)
+                    {
+                        continue;
+                    }
+                    const ssize_t n = read(readers[stream].fd, buffer, sizeof buffer);
+                    if (n <= 0)
+                    {
+                        readers[stream].fd = -1;
+                        continue;
+                    }
+                    const size_t got = static_cast<size_t>(n);
+                    const size_t skipped = std::min(got, skip[stream]);
+                    skip[stream] -= skipped;
+                    std::ofstream(paths[stream], std::ios::binary | std::ios::app)
+                        .write(buffer + skipped, static_cast<std::streamsize>(got - skipped));
+                }
+            }
+        });
+}
+
+void EditorSession::stopDraining()
+{
+    if (drainer.joinable())
+    {
+        drainerStop = true;
+        drainer.join();
+    }
 }
 
 // What the sanitizers print when they find something; with halt_on_error the process ends

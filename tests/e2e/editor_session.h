@@ -10,6 +10,7 @@
 
 #include "tests/test_support.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <ostream>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 using Millis = std::chrono::milliseconds;
@@ -73,13 +75,15 @@ struct TopLevelWindow
     WindowGeometry geometry;
 };
 
-// Where the editor's standard output goes: a file the kit reads back (stdoutText), no
-// descriptor at all, or a pipe whose reader has already gone.
-enum class EditorStdout
+// Where one of the editor's standard streams goes: a file the kit reads back (stdoutText,
+// stderrText), no descriptor at all, a pipe whose reader has already gone, or a pipe that the
+// kit fills before the start and then holds without reading (until drainFullPipes).
+enum class EditorStream
 {
     captured,
     closed,
     readerGone,
+    fullPipe,
 };
 
 class EditorSession
@@ -104,10 +108,15 @@ class EditorSession
     // Starts the editor (again) in the same work folder; its stdout and stderr captures start
     // empty. Waits for the window "Gantrix" and its first frame.
     bool startEditor(const std::vector<std::string>& extraArgs = {},
-                     EditorStdout out = EditorStdout::captured);
+                     EditorStream out = EditorStream::captured,
+                     EditorStream err = EditorStream::captured);
     // Starts the editor without waiting for anything; waitForEditorWindow() waits later.
     bool launchEditor(const std::vector<std::string>& extraArgs = {},
-                      EditorStdout out = EditorStdout::captured);
+                      EditorStream out = EditorStream::captured,
+                      EditorStream err = EditorStream::captured);
+    // From now on the kit reads the full pipes it holds: what the editor writes into them
+    // after the filling lands in the stdout and stderr captures, until the editor stops.
+    void drainFullPipes();
     // Waits for the window "Gantrix" and its first frame.
     bool waitForEditorWindow();
     // Closes the kit's own connection, so that the editor may be the server's only client
@@ -199,6 +208,7 @@ class EditorSession
     bool fakeKey(unsigned long keysym, bool down);
     bool finishAction();
     unsigned long colourToPixel(const Rgb& c) const;
+    void stopDraining();
 
     std::string rootDir; // temporary folder holding the work folder and the logs
     std::string work;    // the editor's working folder
@@ -211,7 +221,11 @@ class EditorSession
     unsigned long editorWindow = 0;
     Millis inputPause{10};
     std::map<unsigned long, unsigned int> remappedKeys; // keysym -> spare keycode it sits on
-    std::string windowsEditor; // gantrix.exe run under Wine; empty for the Linux editor
+    std::string windowsEditor;        // gantrix.exe run under Wine; empty for the Linux editor
+    int fullPipeReader[2] = {-1, -1}; // read ends of a full stdout and stderr pipe; -1 for none
+    size_t fullPipeFill[2] = {0, 0};  // bytes put into each before the start
+    std::thread drainer;              // runs while the kit reads the full pipes
+    std::atomic<bool> drainerStop{false};
 };
 
 // A test whose editor is running, with its window shown, when the body starts.

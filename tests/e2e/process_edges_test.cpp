@@ -50,14 +50,32 @@ TEST(ProcessEdges, StartsEveryTimeOnAServerThatResets)
     }
 }
 
-// Closed at start, stdout must not become the X connection; read by nobody, it must not end
-// the editor. Either way a load and a save still work.
+// Closed at start, stdout and stderr must not become the X connection; read by nobody, or
+// full from the start, they must neither end nor stall the editor. Each way a load and a save
+// still work.
 TEST(ProcessEdges, StatusLinesThatCannotBeWrittenStopNothing)
 {
-    for (EditorStdout out : {EditorStdout::closed, EditorStdout::readerGone})
+    struct Streams
     {
+        const char* name;
+        EditorStream out;
+        EditorStream err;
+    };
+    const EditorStream captured = EditorStream::captured;
+    const Streams cases[] = {
+        {"stdout closed", EditorStream::closed, captured},
+        {"stdout reader gone", EditorStream::readerGone, captured},
+        {"stdout full", EditorStream::fullPipe, captured},
+        {"stderr full", captured, EditorStream::fullPipe},
+        {"both closed", EditorStream::closed, EditorStream::closed},
+    };
+    for (const Streams& streams : cases)
+    {
+        SCOPED_TRACE(streams.name);
+        const EditorStream out = streams.out;
+        const EditorStream err = streams.err;
         EditorSession editor;
-        ASSERT_TRUE(editor.startEditor({}, out));
+        ASSERT_TRUE(editor.startEditor({}, out, err));
         const std::string file = editor.workDir() + "/ship.hul";
         ASSERT_TRUE(editor.writeWorkFile("ship.hul", SHIP));
         ASSERT_TRUE(editor.keyTap(XK_0));

@@ -5,11 +5,14 @@
 
 #include <X11/keysym.h>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -49,7 +52,119 @@ std::string editorErrorLines(const std::string& text)
     }
     return lines;
 }
+
+// Waits until the window's picture differs from `before` outside the corner the frame probe
+// paints: the sign of a drawn change when the console says nothing.
+bool waitForPictureChange(EditorSession& editor, const WindowImage& before)
+{
+    for (int attempt = 0; attempt < 200; ++attempt)
+    {
+        const WindowImage now = editor.grab();
+        int differing = 0;
+        for (int y = 0; now.width == before.width && y < now.height - 4; ++y)
+        {
+            for (int x = 0; x < now.width - 4; ++x)
+            {
+                differing += now.pixel(x, y) != before.pixel(x, y) ? 1 : 0;
+            }
+        }
+        if (differing > 0)
+        {
+            return true;
+        }
+        std::this_thread::sleep_for(Millis(50));
+    }
+    ADD_FAILURE() << "the window's picture never changed";
+    return false;
+}
+
+// Waits until the work file `name` holds `content`.
+bool waitForWorkFile(EditorSession& editor, const std::string& name, const std::string& content)
+{
+    for (int attempt = 0; attempt < 200; ++attempt)
+    {
+        if (editor.workFileExists(name) && editor.readWorkFile(name) == content)
+        {
+            return true;
+        }
+        std::this_thread::sleep_for(Millis(50));
+    }
+    ADD_FAILURE() << name << " never held the expected ship";
+    return false;
+}
+
+// Starts the Windows editor with its streams as given, then loads and saves: the load must
+// be drawn and the save must reach the disk whatever the console does.
+bool loadAndSaveWithStreams(EditorSession& editor, EditorStream out, EditorStream err)
+{
+    editor.useWindowsEditor(GANTRIX_WINDOWS_EDITOR);
+    if (!editor.startEditor({}, out, err))
+    {
+        return false;
+    }
+    const WindowImage empty = editor.grab();
+    return editor.writeWorkFile("ship.hul", HAND_WRITTEN) && editor.keyTap(XK_0) &&
+           waitForPictureChange(editor, empty) && editor.keyTap(XK_1) &&
+           waitForWorkFile(editor, "ship.hul", WRITER_LAYOUT) && editor.isAlive();
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+    {
+        lines.push_back(line);
+    }
+    return lines;
+}
 } // namespace
+
+// A standard output that takes nothing from the start stops neither drawing nor input; the
+// lines it could not hold are counted, and every line is either written whole or counted.
+TEST(WindowsEditor, FullStdoutPipeStopsNothingAndCountsWhatItDrops)
+{
+    EditorSession editor;
+    ASSERT_TRUE(loadAndSaveWithStreams(editor, EditorStream::fullPipe, EditorStream::captured));
+    constexpr int MORE_LOADS = 40;
+    for (int load = 0; load < MORE_LOADS; ++load)
+    {
+        ASSERT_TRUE(editor.keyTap(XK_0));
+    }
+    ASSERT_TRUE(editor.waitForFrames(2));
+    EXPECT_EQ(editorErrorLines(editor.stderrText()), "") << "nothing is said while it is full";
+
+    editor.drainFullPipes();
+    ASSERT_TRUE(editor.waitForStderr("console lines dropped"));
+    const std::string notice = editorErrorLines(editor.stderrText());
+    const int dropped = std::atoi(notice.c_str() + std::strlen("gantrix: "));
+    EXPECT_EQ(notice, "gantrix: " + std::to_string(dropped) + " console lines dropped\r\n");
+    EXPECT_GT(dropped, 0);
+    const int written = 2 + MORE_LOADS - dropped;
+    ASSERT_TRUE(editor.waitForStdout("\n", written));
+    const std::vector<std::string> lines = linesOf(editor.stdoutText());
+    ASSERT_EQ(static_cast<int>(lines.size()), written);
+    EXPECT_EQ(lines[0], "LOADED!\r");
+    EXPECT_EQ(lines[1], "SAVED!\r");
+    for (size_t i = 2; i < lines.size(); ++i)
+    {
+        EXPECT_EQ(lines[i], "LOADED!\r") << "line " << i;
+    }
+}
+
+// The toolkit's own start-up warning into a standard error that takes nothing stops neither.
+TEST(WindowsEditor, FullStderrPipeStopsNothing)
+{
+    EditorSession editor;
+    EXPECT_TRUE(loadAndSaveWithStreams(editor, EditorStream::captured, EditorStream::fullPipe));
+    EXPECT_EQ(editor.stdoutText(), "LOADED!\r\nSAVED!\r\n");
+}
+
+TEST(WindowsEditor, RunsWithBothStandardStreamsClosed)
+{
+    EditorSession editor;
+    EXPECT_TRUE(loadAndSaveWithStreams(editor, EditorStream::closed, EditorStream::closed));
+}
 
 TEST(WindowsEditor, SameInputGivesTheSameShipFileAndPixelsAsTheLinuxEditor)
 {

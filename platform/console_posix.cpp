@@ -1,4 +1,4 @@
-#include "shipfile/status_line.h"
+#include "platform/console.h"
 
 #include <cerrno>
 #include <climits>
@@ -31,6 +31,9 @@ static void writeLine(int fd, const char* line, size_t length)
         n = write(fd, text, length + 1);
     } while (n < 0 && errno == EINTR);
 }
+
+// Each line is written by the caller, without waiting: there is nothing to start.
+void startConsoleLines() {}
 
 void writeStatusLine(const char* line)
 {

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// The editor's two console streams: status lines on standard output, error lines on
+// standard error, one source per operating system (console_posix.cpp, console_win32.cpp).
+// Writing a line never stops the editor: a line that a stream cannot take (a reader that has
+// gone, a full pipe nobody reads, a closed terminal, a console with a selection held) is
+// dropped rather than waited for. On Linux each line is one write, made only when the stream
+// can take it at once. On Windows a line for a pipe or a console goes into a small queue that a
+// thread per stream writes out; a line that finds the queue full is dropped and counted, and
+// the count is said once the stream takes lines again. A line for a file is written at once.
+
+// Sets the console up before anything else writes to it: on Windows it also points the C
+// runtime's standard error, where the toolkit writes its own warnings, through the error queue.
+void startConsoleLines();
+
+// Writes one status line ("SAVED!", "LOADED!") to standard output.
+void writeStatusLine(const char* line);
+
+// Writes one error line (given without its newline) to standard error.
+void writeErrorLine(const std::string& line);
+// The same for a line that is a literal; it takes no memory, so it can report running out.
+void writeErrorLine(const char* line);

@@ -1,0 +1,358 @@
+#include "platform/console.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+// A longer line is cut to this many bytes, line end included.
+constexpr size_t LONGEST_LINE = 4096;
+// Lines that may wait for a stream that takes nothing; more are dropped and counted. A stall
+// long enough to fill this is one the user is already looking at (a held selection, a pipe
+// nobody reads), and the count says what it cost.
+constexpr int QUEUED_LINES = 32;
+// How long the end of the program waits for queued lines to go out. A line written just before
+// exit (the toolkit's last error) is then not lost, and a stream that takes nothing holds the
+// exit up for no longer than this.
+constexpr DWORD EXIT_DRAIN_MS = 1000;
+// The C runtime's error stream is read through a pipe of this size; its reader never waits for
+// the console, so the toolkit's writes into it never wait either.
+constexpr DWORD RUNTIME_PIPE_SIZE = 64 * 1024;
+// Written into that pipe by the end of the program: once the reader meets it, everything
+// written before it has been queued. No text the toolkit writes holds this byte.
+constexpr char RUNTIME_PIPE_MARK = '\x01';
+
+// One stream's lines, waiting for its writer thread. The storage is fixed, so that queueing a
+// line takes no memory: saying that a save ran out of it must still work.
+struct LineQueue
+{
+    HANDLE handle = nullptr; // our copy of the stream the program started with; nullptr: none
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE queued = CONDITION_VARIABLE_INIT;
+    char text[QUEUED_LINES][LONGEST_LINE];
+    size_t length[QUEUED_LINES] = {};
+    int first = 0;             // slot of the oldest line, which the writer may be writing now
+    int count = 0;             // lines queued, the one being written included
+    unsigned long dropped = 0; // lines dropped for want of a slot since the last one written
+    bool threadRunning = false;
+};
+
+static LineQueue outputLines;
+static LineQueue errorLines;
+static INIT_ONCE writersStarted = INIT_ONCE_STATIC_INIT;
+// Our end of the pipe the C runtime's error stream writes into; nullptr until
+// startConsoleLines points the stream at it.
+static HANDLE runtimeErrorsWrite = nullptr;
+static volatile LONG runtimeMarksSeen = 0;
+
+static bool usable(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Puts a line into the queue; false when every slot is taken (the line is then counted as
+// dropped).
+static bool enqueue(LineQueue& queue, const char* line, size_t length)
+{
+    if (length > LONGEST_LINE - 2)
+    {
+        length = LONGEST_LINE - 2;
+    }
+    AcquireSRWLockExclusive(&queue.lock);
+    const bool room = queue.count < QUEUED_LINES;
+    if (room)
+    {
+        const int slot = (queue.first + queue.count) % QUEUED_LINES;
+        std::memcpy(queue.text[slot], line, length);
+        queue.text[slot][length] = '\r';
+        queue.text[slot][length + 1] = '\n';
+        queue.length[slot] = length + 2;
+        ++queue.count;
+    }
+    else
+    {
+        ++queue.dropped;
+    }
+    ReleaseSRWLockExclusive(&queue.lock);
+    if (room)
+    {
+        WakeConditionVariable(&queue.queued);
+    }
+    return room;
+}
+
+// One line, whole, to the stream; this is where a full pipe or a console with a selection
+// held waits, on the writer's thread rather than the editor's.
+static bool writeWhole(HANDLE handle, const char* text, size_t size)
+{
+    DWORD written = 0;
+    if (GetFileType(handle) == FILE_TYPE_CHAR)
+    {
+        // A console shows UTF-16, so a path that is not ASCII reads as it was typed.
+        wchar_t wide[LONGEST_LINE];
+        const int count = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size), wide,
+                                              static_cast<int>(LONGEST_LINE));
+        if (count > 0 && WriteConsoleW(handle, wide, static_cast<DWORD>(count), &written, nullptr))
+        {
+            return true;
+        }
+    }
+    return WriteFile(handle, text, static_cast<DWORD>(size), &written, nullptr) != 0;
+}
+
+static DWORD WINAPI writeQueuedLines(void* parameter)
+{
+    LineQueue& queue = *static_cast<LineQueue*>(parameter);
+    for (;;)
+    {
+        AcquireSRWLockExclusive(&queue.lock);
+        while (queue.count == 0)
+        {
+            SleepConditionVariableSRW(&queue.queued, &queue.lock, INFINITE, 0);
+        }
+        const int slot = queue.first;
+        ReleaseSRWLockExclusive(&queue.lock);
+
+        // The slot stays counted while it is written, so nothing else is put into it.
+        const bool flowed = writeWhole(queue.handle, queue.text[slot], queue.length[slot]);
+
+        AcquireSRWLockExclusive(&queue.lock);
+        queue.first = (queue.first + 1) % QUEUED_LINES;
+        --queue.count;
+        const unsigned long dropped = flowed ? queue.dropped : 0;
+        if (flowed)
+        {
+            queue.dropped = 0;
+        }
+        ReleaseSRWLockExclusive(&queue.lock);
+
+        // Said on the error stream once this stream takes lines again, so that status lines
+        // stay the only thing on standard output.
+        if (dropped > 0)
+        {
+            char notice[80];
+            const int length =
+                std::snprintf(notice, sizeof notice, "gantrix: %lu console lines dropped", dropped);
+            enqueue(errorLines, notice, static_cast<size_t>(length));
+        }
+    }
+}
+
+static void startWriter(LineQueue& queue)
+{
+    if (!usable(queue.handle))
+    {
+        return;
+    }
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, writeQueuedLines, &queue,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread != nullptr)
+    {
+        queue.threadRunning = true;
+        CloseHandle(thread);
+    }
+}
+
+// True once the queue is empty or `deadline` (a GetTickCount64 time) has passed.
+static bool waitUntilEmpty(LineQueue& queue, ULONGLONG deadline)
+{
+    for (;;)
+    {
+        AcquireSRWLockShared(&queue.lock);
+        const bool empty = queue.count == 0 || !queue.threadRunning;
+        ReleaseSRWLockShared(&queue.lock);
+        if (empty)
+        {
+            return true;
+        }
+        if (GetTickCount64() >= deadline)
+        {
+            return false;
+        }
+        Sleep(5);
+    }
+}
+
+// At the end of the program: what the toolkit wrote last is queued, and the queues go out,
+// within EXIT_DRAIN_MS.
+static void drainAtExit()
+{
+    const ULONGLONG deadline = GetTickCount64() + EXIT_DRAIN_MS;
+    if (usable(runtimeErrorsWrite))
+    {
+        std::fflush(stderr);
+        const LONG seen = InterlockedCompareExchange(&runtimeMarksSeen, 0, 0);
+        DWORD written = 0;
+        if (WriteFile(runtimeErrorsWrite, &RUNTIME_PIPE_MARK, 1, &written, nullptr))
+        {
+            while (InterlockedCompareExchange(&runtimeMarksSeen, 0, 0) == seen &&
+                   GetTickCount64() < deadline)
+            {
+                Sleep(5);
+            }
+        }
+    }
+    waitUntilEmpty(errorLines, deadline);
+    waitUntilEmpty(outputLines, deadline);
+}
+
+// A copy of a standard handle that only this file closes (never: it lives as long as the
+// program), so a writer thread keeps its stream when the C runtime points a descriptor
+// elsewhere and closes the handle it had; nullptr when there is no stream.
+static HANDLE ownCopy(DWORD which)
+{
+    HANDLE handle = GetStdHandle(which);
+    HANDLE copy = nullptr;
+    if (!usable(handle) || !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy,
+                                            0, FALSE, DUPLICATE_SAME_ACCESS))
+    {
+        return nullptr;
+    }
+    return copy;
+}
+
+static BOOL CALLBACK startWriters(INIT_ONCE*, void*, void**)
+{
+    outputLines.handle = ownCopy(STD_OUTPUT_HANDLE);
+    errorLines.handle = ownCopy(STD_ERROR_HANDLE);
+    startWriter(outputLines);
+    startWriter(errorLines);
+    std::atexit(drainAtExit);
+    return TRUE;
+}
+
+// The C runtime's error stream, as the toolkit writes it, cut into lines for the error queue.
+// A line with no end yet goes out when the end of the program asks for everything written.
+static DWORD WINAPI readRuntimeErrors(void* pipe)
+{
+    char chunk[512];
+    char line[LONGEST_LINE];
+    size_t length = 0;
+    for (;;)
+    {
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(pipe), chunk, sizeof chunk, &got, nullptr) || got == 0)
+        {
+            return 0;
+        }
+        for (DWORD i = 0; i < got; ++i)
+        {
+            const char c = chunk[i];
+            if (c == '\n' || (c == RUNTIME_PIPE_MARK && length > 0))
+            {
+                const bool carriageReturn = length > 0 && line[length - 1] == '\r';
+                enqueue(errorLines, line, carriageReturn ? length - 1 : length);
+                length = 0;
+            }
+            else if (c != RUNTIME_PIPE_MARK && length < sizeof line)
+            {
+                line[length++] = c;
+            }
+            if (c == RUNTIME_PIPE_MARK)
+            {
+                InterlockedIncrement(&runtimeMarksSeen);
+            }
+        }
+    }
+}
+
+// The C runtime's standard error, and the process's error handle that the toolkit may also
+// write to, become a pipe that our own thread reads, so that nothing the toolkit writes can
+// wait for the console; the error queue keeps the stream the program was started with.
+static void captureRuntimeErrors()
+{
+    if (!errorLines.threadRunning)
+    {
+        return;
+    }
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!CreatePipe(&read, &write, nullptr, RUNTIME_PIPE_SIZE))
+    {
+        return;
+    }
+    std::fflush(stderr);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
+    if (fd < 0)
+    {
+        CloseHandle(read);
+        CloseHandle(write);
+        return;
+    }
+    HANDLE reader = CreateThread(nullptr, 64 * 1024, readRuntimeErrors, read,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (reader == nullptr || _dup2(fd, 2) != 0)
+    {
+        // Without a reader the pipe would fill and stall the toolkit: keep the stream as it is.
+        if (reader != nullptr)
+        {
+            CloseHandle(reader); // the reader ends on its own once the pipe closes
+        }
+        else
+        {
+            CloseHandle(read);
+        }
+        _close(fd);
+        return;
+    }
+    CloseHandle(reader);
+    // fd stays open: its handle is the one the end of the program writes its mark through.
+    runtimeErrorsWrite = write;
+    SetStdHandle(STD_ERROR_HANDLE, write);
+}
+
+// A file on a disk takes a line without waiting for anyone, so the line is written here and
+// now to the stream as it is at this moment. A pipe or a console can wait for its reader (a
+// full pipe, a selection held in the console), so its lines go out whole and in order from
+// the stream's writer thread, and the caller never waits. Without a stream (a program started
+// without a console, or with the stream closed) the line is dropped. Should a writer thread
+// be missing (no thread could be made), the line is written here as the one way it still
+// gets out.
+static void writeLine(LineQueue& queue, DWORD which, const char* line, size_t length)
+{
+    InitOnceExecuteOnce(&writersStarted, startWriters, nullptr, nullptr);
+    // Once the C runtime's error stream is ours, the standard error handle is our pipe.
+    const bool runtimeCaptured = &queue == &errorLines && runtimeErrorsWrite != nullptr;
+    const HANDLE handle = runtimeCaptured ? queue.handle : GetStdHandle(which);
+    if (!usable(handle))
+    {
+        return;
+    }
+    if (queue.threadRunning && GetFileType(handle) != FILE_TYPE_DISK)
+    {
+        enqueue(queue, line, length);
+        return;
+    }
+    char text[LONGEST_LINE];
+    length = length > LONGEST_LINE - 2 ? LONGEST_LINE - 2 : length;
+    std::memcpy(text, line, length);
+    text[length] = '\r';
+    text[length + 1] = '\n';
+    writeWhole(handle, text, length + 2);
+}
+
+void startConsoleLines()
+{
+    InitOnceExecuteOnce(&writersStarted, startWriters, nullptr, nullptr);
+    if (runtimeErrorsWrite == nullptr)
+    {
+        captureRuntimeErrors();
+    }
+}
+
+void writeStatusLine(const char* line)
+{
+    writeLine(outputLines, STD_OUTPUT_HANDLE, line, std::strlen(line));
+}
+
+void writeErrorLine(const std::string& line)
+{
+    writeLine(errorLines, STD_ERROR_HANDLE, line.data(), line.size());
+}
+
+void writeErrorLine(const char* line)
+{
+    writeLine(errorLines, STD_ERROR_HANDLE, line, std::strlen(line));
+}
