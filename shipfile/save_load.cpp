@@ -22,7 +22,7 @@ static bool writeShipFile(const Ship& s, std::string& error)
         // A rewrite in place changes the old file as it goes, so it first makes room for the
         // whole new text, whose length one formatting pass that writes nothing tells.
         uint64_t size = 0;
-        if (replacement.tempPath.empty())
+        if (replacement.inPlace)
         {
             writeShipText(s.triangles, s.attachments,
                           [&size](const std::string& piece)
@@ -45,7 +45,15 @@ static bool writeShipFile(const Ship& s, std::string& error)
     }
     if (!ok)
     {
+        // Everything that could refuse a rewrite in place was asked before its first byte
+        // changed; what fails after that (an I/O error) cannot give the old file back.
+        const bool damaged = replacement.inPlace && replacement.changed;
         abandonFileReplacement(replacement);
+        if (damaged)
+        {
+            error += "; " + replacement.target +
+                     " may be damaged, but the ship in the editor is whole and can be saved again";
+        }
     }
     return ok;
 }

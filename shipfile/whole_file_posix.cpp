@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,9 +83,10 @@ void closeFileSource(FileSource& source)
     source = FileSource{};
 }
 
-static bool writeAll(int fd, const char* data, size_t size)
+// Writes all of `data`; `written` counts the bytes the system took, also when it fails.
+static bool writeAll(int fd, const char* data, size_t size, size_t& written)
 {
-    size_t written = 0;
+    written = 0;
     while (written < size)
     {
         const ssize_t n = write(fd, data + written, size - written);
@@ -170,6 +172,8 @@ static bool openInPlace(const std::string& target, FileReplacement& replacement,
         return false;
     }
     replacement.handle = fd;
+    replacement.inPlace = true;
+    replacement.oldSize = static_cast<uint64_t>(info.st_size);
     return true;
 }
 
@@ -246,14 +250,16 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
 // The name a failed step is reported with: the temporary file, or the target itself.
 static const std::string& writtenPath(const FileReplacement& replacement)
 {
-    return replacement.tempPath.empty() ? replacement.target : replacement.tempPath;
+    return replacement.inPlace ? replacement.target : replacement.tempPath;
 }
 
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
                           std::string& error)
 {
     assert(replacement.handle >= 0);
-    const bool ok = writeAll(static_cast<int>(replacement.handle), data, size);
+    size_t written = 0;
+    const bool ok = writeAll(static_cast<int>(replacement.handle), data, size, written);
+    replacement.changed = replacement.changed || (replacement.inPlace && written > 0);
     if (!ok)
     {
         error = systemError("writing " + writtenPath(replacement));
@@ -264,29 +270,44 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
 bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::string& error)
 {
     assert(replacement.handle >= 0);
-    if (!replacement.tempPath.empty())
+    if (!replacement.inPlace)
     {
         return true;
     }
-    // The file grows to the new length before a byte of it changes; what cannot be had (the
-    // disk, the quota, the file-size limit) fails here, and the file is put back to its length.
-    const int fd = static_cast<int>(replacement.handle);
-    struct stat info;
-    if (fstat(fd, &info) != 0)
+    // A write past the file-size limit fails wherever the old file ends, so the limit is
+    // weighed against the whole new length, shorter than the old file or not.
+    rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        size > static_cast<uint64_t>(limit.rlim_cur))
     {
-        error = systemError("writing " + replacement.target);
+        error = "writing " + replacement.target + ": " + std::strerror(EFBIG);
         return false;
     }
-    if (size <= static_cast<uint64_t>(info.st_size))
+    if (size == 0)
     {
         return true;
     }
-    const int failure = posix_fallocate(fd, 0, static_cast<off_t>(size));
-    if (failure != 0)
+    // Allocating the whole range, not only the growth, also gives blocks to any hole in the
+    // old file, which a write would otherwise need at a moment the disk may be full. The
+    // old bytes keep their values; a growth that fails is cut back to the old length.
+    const int fd = static_cast<int>(replacement.handle);
+    int result;
+    do
     {
-        const int ignored = ftruncate(fd, info.st_size);
-        (void)ignored;
-        error = "writing " + replacement.target + ": " + std::strerror(failure);
+        result = fallocate(fd, 0, 0, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+    {
+        const int failure = errno;
+        if (size > replacement.oldSize)
+        {
+            const int ignored = ftruncate(fd, static_cast<off_t>(replacement.oldSize));
+            (void)ignored;
+        }
+        error = "writing " + replacement.target + ": " +
+                (failure == EOPNOTSUPP ? "the file system cannot reserve space for rewriting the "
+                                         "file in place"
+                                       : std::strerror(failure));
         return false;
     }
     return true;
@@ -300,6 +321,8 @@ static bool commitInPlace(FileReplacement& replacement, std::string& error)
     const int fd = static_cast<int>(replacement.handle);
     replacement.handle = -1;
     const off_t length = lseek(fd, 0, SEEK_CUR);
+    replacement.changed =
+        replacement.changed || static_cast<uint64_t>(length) != replacement.oldSize;
     const char* step = "writing ";
     bool ok = length >= 0 && ftruncate(fd, length) == 0;
     if (ok)
@@ -324,7 +347,7 @@ static bool commitInPlace(FileReplacement& replacement, std::string& error)
 bool commitFileReplacement(FileReplacement& replacement, std::string& error)
 {
     assert(replacement.handle >= 0);
-    if (replacement.tempPath.empty())
+    if (replacement.inPlace)
     {
         return commitInPlace(replacement, error);
     }
@@ -375,6 +398,12 @@ void abandonFileReplacement(FileReplacement& replacement)
 {
     if (replacement.handle >= 0)
     {
+        if (replacement.inPlace && !replacement.changed)
+        {
+            const int ignored = ftruncate(static_cast<int>(replacement.handle),
+                                          static_cast<off_t>(replacement.oldSize));
+            (void)ignored;
+        }
         close(static_cast<int>(replacement.handle));
         replacement.handle = -1;
     }

@@ -300,6 +300,15 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
             error = systemError(replacement.target, failure);
             return false;
         }
+        LARGE_INTEGER length;
+        if (!GetFileSizeEx(handle, &length))
+        {
+            error = systemError(replacement.target, GetLastError());
+            CloseHandle(handle);
+            return false;
+        }
+        replacement.inPlace = true;
+        replacement.oldSize = static_cast<uint64_t>(length.QuadPart);
     }
     if (handle == INVALID_HANDLE_VALUE)
     {
@@ -314,7 +323,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
 
 static std::string writtenFile(const FileReplacement& replacement)
 {
-    return replacement.tempPath.empty() ? replacement.target : replacement.tempPath;
+    return replacement.inPlace ? replacement.target : replacement.tempPath;
 }
 
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
@@ -328,6 +337,7 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
         DWORD done = 0;
         const bool wrote =
             WriteFile(toHandle(replacement.handle), data + written, ask, &done, nullptr) != 0;
+        replacement.changed = replacement.changed || (replacement.inPlace && done > 0);
         if (!wrote || done == 0)
         {
             // A write that succeeds without taking a byte sets no error of its own; whatever
@@ -341,41 +351,100 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
     return true;
 }
 
+// Moves the file's position to `offset` from its start.
+static bool seekTo(HANDLE handle, uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart =
+        offset > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) != 0;
+}
+
+// Whether the volume that holds `path` surely lacks `needed` more bytes for this user (its
+// quota included). A volume that cannot be asked is not taken for a full one.
+static bool surelyLacksRoom(const std::wstring& path, uint64_t needed)
+{
+    wchar_t full[MAX_PATH + 1];
+    wchar_t* name = nullptr;
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, &name);
+    if (length == 0 || length > MAX_PATH || name == nullptr)
+    {
+        return false;
+    }
+    *name = L'\0';
+    ULARGE_INTEGER available;
+    return GetDiskFreeSpaceExW(full, &available, nullptr, nullptr) != 0 &&
+           available.QuadPart < needed;
+}
+
+// Writes zeros from the old end of the file to `size`. Growing the end of a file does not
+// give it space on every file system (a network share or a file system that keeps holes may
+// only note the new length), but written bytes have their space, and none of the old bytes
+// changes on the way.
+static bool fillTail(HANDLE handle, uint64_t from, uint64_t size, DWORD& failure)
+{
+    static const char ZEROS[64 * 1024] = {};
+    bool ok = seekTo(handle, from);
+    for (uint64_t at = from; ok && at < size;)
+    {
+        const DWORD ask =
+            size - at > sizeof ZEROS ? DWORD{sizeof ZEROS} : static_cast<DWORD>(size - at);
+        DWORD done = 0;
+        const bool wrote = WriteFile(handle, ZEROS, ask, &done, nullptr) != 0;
+        // A write that takes fewer bytes without an error of its own is the disk filling up.
+        ok = wrote && done == ask;
+        failure = ok ? 0 : wrote ? ERROR_DISK_FULL : GetLastError();
+        at += done;
+    }
+    if (ok && !FlushFileBuffers(handle))
+    {
+        ok = false;
+        failure = GetLastError();
+    }
+    return ok;
+}
+
 bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::string& error)
 {
-    if (!replacement.tempPath.empty())
+    if (!replacement.inPlace)
     {
         return true;
     }
     HANDLE handle = toHandle(replacement.handle);
-    LARGE_INTEGER old;
-    if (!GetFileSizeEx(handle, &old))
+    // A sparse or compressed file may need new space for any byte written over, and no call
+    // promises it; such a file is not rewritten in place.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
     {
         error = systemError("writing " + replacement.target, GetLastError());
         return false;
     }
-    if (static_cast<uint64_t>(old.QuadPart) >= size)
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_COMPRESSED)) != 0)
     {
-        return true;
-    }
-    // The file grows to the new size before a byte of it is written; the old bytes stay as they
-    // are, and the new ones are written over them from the start.
-    LARGE_INTEGER end;
-    end.QuadPart =
-        size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<LONGLONG>(size);
-    const LARGE_INTEGER start{};
-    bool ok = SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
-    const DWORD failure = ok ? 0 : GetLastError();
-    if (!ok)
-    {
-        // Whatever part of the growth took place is taken back.
-        SetFilePointerEx(handle, old, nullptr, FILE_BEGIN);
-        SetEndOfFile(handle);
-    }
-    if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && ok)
-    {
-        error = systemError("writing " + replacement.target, GetLastError());
+        error = "writing " + replacement.target +
+                ": a sparse or compressed file cannot have space reserved for rewriting it in "
+                "place";
         return false;
+    }
+    const uint64_t old = replacement.oldSize;
+    DWORD failure = 0;
+    bool ok = true;
+    if (size > old)
+    {
+        ok = !surelyLacksRoom(widen(replacement.target), size - old);
+        failure = ok ? 0 : ERROR_DISK_FULL;
+        ok = ok && fillTail(handle, old, size, failure);
+        if (!ok)
+        {
+            // The file is cut back to its old length: byte for byte the old file again.
+            seekTo(handle, old);
+            SetEndOfFile(handle);
+        }
+    }
+    if (!seekTo(handle, 0) && ok)
+    {
+        ok = false;
+        failure = GetLastError();
     }
     if (!ok)
     {
@@ -428,8 +497,14 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
     HANDLE handle = toHandle(replacement.handle);
     std::string step = "flushing " + writtenFile(replacement);
     bool ok = true;
-    if (replacement.tempPath.empty())
+    if (replacement.inPlace)
     {
+        // Cutting the file to the new length changes it too, if only at its end.
+        LARGE_INTEGER length{};
+        const LARGE_INTEGER here{};
+        SetFilePointerEx(handle, here, &length, FILE_CURRENT);
+        replacement.changed =
+            replacement.changed || static_cast<uint64_t>(length.QuadPart) != replacement.oldSize;
         step = "writing " + replacement.target;
         ok = SetEndOfFile(handle) != 0;
     }
@@ -446,7 +521,7 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         failure = GetLastError();
     }
     replacement.handle = -1;
-    if (ok && !replacement.tempPath.empty())
+    if (ok && !replacement.inPlace)
     {
         const std::wstring target = widen(replacement.target);
         const std::wstring temp = widen(replacement.tempPath);
@@ -478,6 +553,11 @@ void abandonFileReplacement(FileReplacement& replacement)
 {
     if (replacement.handle != -1)
     {
+        if (replacement.inPlace && !replacement.changed)
+        {
+            seekTo(toHandle(replacement.handle), replacement.oldSize);
+            SetEndOfFile(toHandle(replacement.handle));
+        }
         CloseHandle(toHandle(replacement.handle));
         replacement.handle = -1;
     }

@@ -128,7 +128,7 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     FileReplacement replacement;
     std::string error;
     ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
-    EXPECT_FALSE(replacement.tempPath.empty());
+    EXPECT_FALSE(replacement.inPlace);
     EXPECT_EQ(replacement.tempPath.rfind("ship.hul.", 0), 0u) << replacement.tempPath;
     ASSERT_TRUE(writeFileReplacement(replacement, "junk", 4, error)) << error;
     abandonFileReplacement(replacement);
@@ -194,36 +194,69 @@ TEST_F(WindowsFileTest, TargetThatCannotBeLookedAtIsNotTakenForANewFile)
     EXPECT_TRUE(folderEntries().empty());
 }
 
-// The in-place rewrite, as a save takes it where the folder refuses new files: the file grows
-// to the new size before it is written over, and a size it cannot take leaves it as it was.
+// The in-place rewrite, as a save takes it where the folder refuses new files, on a ship file
+// opened the way the save opens it.
+static FileReplacement inPlace(const wchar_t* path)
+{
+    FileReplacement replacement;
+    replacement.target = fs::path(path).u8string();
+    HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    replacement.handle = handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);
+    replacement.inPlace = true;
+    replacement.oldSize = fs::file_size(path);
+    return replacement;
+}
+
+// The space for the whole new text is made real before the first byte changes: the file grows
+// by written bytes, and whatever stops the save before the rewrite (no room, or anything after
+// the reservation) leaves the old file byte for byte. A write that fails once bytes changed is
+// marked, so the save can say the file may be damaged.
 TEST_F(WindowsFileTest, RewriteInPlaceMakesRoomFirstAndKeepsTheOldFileWhenThereIsNone)
 {
     writeFile("ship.hul", SAVED_TRIANGLE);
-    FileReplacement replacement;
-    replacement.target = "ship.hul";
-    HANDLE handle = CreateFileW(L"ship.hul", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    replacement.handle = reinterpret_cast<intptr_t>(handle);
+    FileReplacement replacement = inPlace(L"ship.hul");
+    ASSERT_NE(replacement.handle, -1);
     std::string error;
 
     EXPECT_FALSE(reserveFileReplacement(replacement, uint64_t(1) << 62, error));
-    EXPECT_EQ(error.rfind("writing ship.hul: ", 0), 0u) << error;
+    EXPECT_EQ(error, "writing ship.hul: No space left on device");
     EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
 
-    const std::string longer(SAVED_TRIANGLE.size() + 1000, '#');
+    // Given up after the reservation: cut back to the old bytes.
+    const std::string longer(SAVED_TRIANGLE.size() + 100000, '#');
     ASSERT_TRUE(reserveFileReplacement(replacement, longer.size(), error)) << error;
     EXPECT_EQ(fs::file_size("ship.hul"), longer.size());
     EXPECT_EQ(readFile("ship.hul").substr(0, SAVED_TRIANGLE.size()), SAVED_TRIANGLE);
+    abandonFileReplacement(replacement);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
+
+    replacement = inPlace(L"ship.hul");
+    ASSERT_TRUE(reserveFileReplacement(replacement, longer.size(), error)) << error;
     ASSERT_TRUE(writeFileReplacement(replacement, longer.data(), longer.size(), error)) << error;
     ASSERT_TRUE(commitFileReplacement(replacement, error)) << error;
     EXPECT_EQ(readFile("ship.hul"), longer);
 
+    // A write that fails after the first piece went in: here the handle loses its right to
+    // write, as a failing disk would refuse it.
+    replacement = inPlace(L"ship.hul");
+    ASSERT_TRUE(reserveFileReplacement(replacement, SAVED_TRIANGLE.size(), error)) << error;
+    ASSERT_TRUE(writeFileReplacement(replacement, SAVED_TRIANGLE.data(), 10, error)) << error;
+    EXPECT_TRUE(replacement.changed);
+    CloseHandle(reinterpret_cast<HANDLE>(replacement.handle));
+    replacement.handle = reinterpret_cast<intptr_t>(
+        CreateFileW(L"ship.hul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(writeFileReplacement(replacement, SAVED_TRIANGLE.data() + 10, 10, error));
+    EXPECT_EQ(error, "writing ship.hul: Permission denied");
+    abandonFileReplacement(replacement);
+
     // A replacement through a temporary file needs no room made.
     ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    EXPECT_FALSE(replacement.inPlace);
     EXPECT_TRUE(reserveFileReplacement(replacement, uint64_t(1) << 62, error)) << error;
     abandonFileReplacement(replacement);
-    EXPECT_EQ(readFile("ship.hul"), longer);
+    EXPECT_EQ(readFile("ship.hul").substr(0, 10), SAVED_TRIANGLE.substr(0, 10));
 }
 
 TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)
