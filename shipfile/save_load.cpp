@@ -1,12 +1,32 @@
 #include "shipfile/save_load.h"
 
+#include "platform/file_replacement.h"
+#include "platform/file_source.h"
 #include "shipfile/status_line.h"
 #include "shipfile/text_reader.h"
-#include "shipfile/whole_file.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+
+static bool countPiece(void* context, const char*, size_t size)
+{
+    *static_cast<uint64_t*>(context) += size;
+    return true;
+}
+
+// A replacement under way and where its failure is said.
+struct ReplacementSink
+{
+    FileReplacement* replacement;
+    std::string* error;
+};
+
+static bool writePiece(void* context, const char* data, size_t size)
+{
+    const ReplacementSink& sink = *static_cast<ReplacementSink*>(context);
+    return writeFileReplacement(*sink.replacement, data, size, *sink.error);
+}
 
 // Writes the ship through a replacement of the file; the old file stays as it was on failure.
 static bool writeShipFile(const Ship& s, std::string& error)
@@ -24,18 +44,11 @@ static bool writeShipFile(const Ship& s, std::string& error)
         uint64_t size = 0;
         if (replacement.inPlace)
         {
-            writeShipText(s.triangles, s.attachments,
-                          [&size](const std::string& piece)
-                          {
-                              size += piece.size();
-                              return true;
-                          });
+            writeShipText(s.triangles, s.attachments, PieceSink{countPiece, &size});
         }
+        ReplacementSink sink{&replacement, &error};
         ok = reserveFileReplacement(replacement, size, error) &&
-             writeShipText(
-                 s.triangles, s.attachments,
-                 [&replacement, &error](const std::string& piece)
-                 { return writeFileReplacement(replacement, piece.data(), piece.size(), error); });
+             writeShipText(s.triangles, s.attachments, PieceSink{writePiece, &sink});
         ok = ok && commitFileReplacement(replacement, error);
     }
     catch (const std::bad_alloc&)
@@ -153,6 +166,11 @@ static bool frameMemoryAvailable(const ShipFileContent& content)
     return available;
 }
 
+static long long readPiece(void* context, char* buffer, size_t capacity, std::string& error)
+{
+    return readFileSource(*static_cast<FileSource*>(context), buffer, capacity, error);
+}
+
 // Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
 // only once the whole file has been read and found valid.
 static bool readShipFile(std::string& error)
@@ -162,8 +180,9 @@ static bool readShipFile(std::string& error)
     {
         return false;
     }
+    const PieceSource pieces{readPiece, &source, source.size};
     TextReader r;
-    r.source = &source;
+    r.source = &pieces;
     ShipFileContent content;
     bool ok = false;
     bool outOfMemory = false;

@@ -1,6 +1,6 @@
+#include "platform/file_replacement.h"
 #include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
-#include "shipfile/whole_file.h"
 #include "small_disk.h"
 #include "test_support.h"
 

@@ -4,25 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// The ship file's disk steps, one source per operating system: whole_file_posix.cpp and
-// whole_file_win32.cpp. Every failure comes back as a one-line reason in `error`; nothing here
-// prints.
-
-// A regular disk file opened for reading in pieces.
-struct FileSource
-{
-    intptr_t handle = -1; // the operating system's descriptor or handle; -1 when not open
-    uint64_t size = 0;    // bytes at the open
-};
-
-// Opens `path` for reading. Anything but a regular disk file (a folder, a FIFO or pipe, a
-// device, and on Windows a device name such as CON or NUL) is refused before a byte is read:
-// a FIFO would wait for a writer, and a device such as /dev/zero never ends.
-// Returns false with a one-line reason in `error`.
-bool openFileSource(const char* path, FileSource& source, std::string& error);
-// Reads at most `capacity` bytes; returns how many (0 at the end) or -1 with a reason.
-long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error);
-void closeFileSource(FileSource& source);
+// A file replaced whole by new content, one source per system: file_replacement_posix.cpp and
+// file_replacement_win32.cpp; what both decide and say the same way is in file_rules.cpp. Every
+// failure comes back as a one-line reason in `error`; nothing here prints.
 
 // A save in progress: the new content goes to a temporary file beside the target (or, where
 // the folder refuses new files but the target itself is writable, into the target in place).
@@ -49,8 +33,8 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
                           std::string& error);
 // Flushes the new content to the disk and puts it in place in one step (attributes kept).
 // A rewrite in place is flushed too, but a crash during it can leave the file part old, part new,
-// and so can a write or flush that fails once bytes have changed (an I/O error): the reason
-// line then says that the file may be damaged.
+// and so can a write or flush that fails once bytes have changed (an I/O error): `changed`
+// then tells that the file may be damaged.
 bool commitFileReplacement(FileReplacement& replacement, std::string& error);
 // Gives up a replacement that was begun: closes and removes the temporary file. A rewrite in
 // place that has not changed a byte is cut back to its old length, which makes it the old file

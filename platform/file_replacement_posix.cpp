@@ -1,4 +1,6 @@
-#include "shipfile/whole_file.h"
+#include "platform/file_replacement.h"
+#include "platform/file_rules.h"
+#include "platform/file_system.h"
 
 #include <cassert>
 #include <cerrno>
@@ -8,79 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static std::string systemError(const std::string& what)
+// The line for a failed step on `path`, with the reason errno gives.
+static std::string failedStep(const char* step, const std::string& path)
 {
-    return what + ": " + std::strerror(errno);
-}
-
-static const char* fileKind(mode_t mode)
-{
-    const char* kind = "not a regular file";
-    if (S_ISDIR(mode))
-    {
-        kind = "a folder, not a regular file";
-    }
-    else if (S_ISFIFO(mode))
-    {
-        kind = "a FIFO, not a regular file";
-    }
-    else if (S_ISCHR(mode) || S_ISBLK(mode))
-    {
-        kind = "a device, not a regular file";
-    }
-    else if (S_ISSOCK(mode))
-    {
-        kind = "a socket, not a regular file";
-    }
-    return kind;
-}
-
-// Opening without blocking lets a FIFO be looked at without waiting for a writer; on a
-// regular file the flag changes nothing.
-bool openFileSource(const char* path, FileSource& source, std::string& error)
-{
-    source = FileSource{};
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-    {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat info;
-    const bool known = fstat(fd, &info) == 0;
-    if (!known || !S_ISREG(info.st_mode))
-    {
-        error = known ? fileKind(info.st_mode) : std::strerror(errno);
-        close(fd);
-        return false;
-    }
-    source.handle = fd;
-    source.size = static_cast<uint64_t>(info.st_size);
-    return true;
-}
-
-long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error)
-{
-    assert(source.handle >= 0);
-    ssize_t n;
-    do
-    {
-        n = read(static_cast<int>(source.handle), buffer, capacity);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-    {
-        error = std::strerror(errno);
-    }
-    return n;
-}
-
-void closeFileSource(FileSource& source)
-{
-    if (source.handle >= 0)
-    {
-        close(static_cast<int>(source.handle));
-    }
-    source = FileSource{};
+    return stepLine(step, path, std::strerror(errno));
 }
 
 // Writes all of `data`; `written` counts the bytes the system took, also when it fails.
@@ -139,7 +72,7 @@ static bool followLinks(const std::string& path, std::string& target, std::strin
         const ssize_t n = readlink(target.c_str(), &link[0], link.size());
         if (n < 0 || static_cast<size_t>(n) >= link.size())
         {
-            error = systemError("reading the link " + target);
+            error = failedStep("reading the link", target);
             return false;
         }
         link.resize(static_cast<size_t>(n));
@@ -148,7 +81,7 @@ static bool followLinks(const std::string& path, std::string& target, std::strin
                      : folderOf(target) + "/" + link;
     }
     errno = ELOOP;
-    error = systemError(path);
+    error = failedStep(nullptr, path);
     return false;
 }
 
@@ -159,21 +92,24 @@ static bool openInPlace(const std::string& target, FileReplacement& replacement,
     const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
-        error = systemError(target);
+        error = failedStep(nullptr, target);
         return false;
     }
     // The target was a regular file when it was looked at; it must still be one.
-    struct stat info;
-    const bool known = fstat(fd, &info) == 0;
-    if (!known || !S_ISREG(info.st_mode))
+    FileKind kind = FileKind::other;
+    uint64_t size = 0;
+    unsigned long failure = 0;
+    const bool known = openFileFacts(fd, kind, size, failure);
+    if (!known || kind != FileKind::regular)
     {
-        error = known ? target + " is " + fileKind(info.st_mode) : systemError(target);
+        error =
+            known ? refusedTarget(target, kind) : stepLine(nullptr, target, systemReason(failure));
         close(fd);
         return false;
     }
     replacement.handle = fd;
     replacement.inPlace = true;
-    replacement.oldSize = static_cast<uint64_t>(info.st_size);
+    replacement.oldSize = size;
     return true;
 }
 
@@ -195,16 +131,18 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     const bool replacing = stat(target.c_str(), &existing) == 0;
     // Only a regular file is replaced. Renaming over a FIFO or a device would put a plain file
     // in the place of a node some other program (or the system) relies on.
-    if (replacing && !S_ISREG(existing.st_mode))
+    FileKind kind = FileKind::regular;
+    unsigned long failure = 0;
+    if (replacing && pathKind(target, kind, failure) && kind != FileKind::regular)
     {
-        error = target + " is " + fileKind(existing.st_mode);
+        error = refusedTarget(target, kind);
         return false;
     }
     if (replacing)
     {
         if (access(target.c_str(), W_OK) != 0)
         {
-            error = systemError(target);
+            error = failedStep(nullptr, target);
             return false;
         }
         mode = existing.st_mode & 07777;
@@ -220,9 +158,9 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     if (fd < 0)
     {
         const bool folderRefuses = errno == EACCES || errno == EPERM;
-        error = systemError("creating " + pattern);
+        error = failedStep("creating", pattern);
         replacement.target = target;
-        return replacing && folderRefuses && openInPlace(target, replacement, error);
+        return rewritesInPlace(replacing, folderRefuses) && openInPlace(target, replacement, error);
     }
     // An administrator saving a user's ship leaves it that user's. Others cannot give a file
     // away, and their save makes the file theirs, as any rewrite by them would.
@@ -236,7 +174,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
         const int failure = errno;
         close(fd);
         unlink(tempPath.c_str());
-        error = "setting the permissions of " + tempPath + ": " + std::strerror(failure);
+        error = stepLine("setting the permissions of", tempPath, std::strerror(failure));
         return false;
     }
     // Moved, not copied: nothing that could fail for memory comes between creating the
@@ -245,12 +183,6 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     replacement.target = std::move(target);
     replacement.tempPath = std::move(tempPath);
     return true;
-}
-
-// The name a failed step is reported with: the temporary file, or the target itself.
-static const std::string& writtenPath(const FileReplacement& replacement)
-{
-    return replacement.inPlace ? replacement.target : replacement.tempPath;
 }
 
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
@@ -262,7 +194,7 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
     replacement.changed = replacement.changed || (replacement.inPlace && written > 0);
     if (!ok)
     {
-        error = systemError("writing " + writtenPath(replacement));
+        error = failedStep("writing", writtenPath(replacement));
     }
     return ok;
 }
@@ -280,7 +212,7 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
     if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         size > static_cast<uint64_t>(limit.rlim_cur))
     {
-        error = "writing " + replacement.target + ": " + std::strerror(EFBIG);
+        error = stepLine("writing", replacement.target, std::strerror(EFBIG));
         return false;
     }
     if (size == 0)
@@ -304,10 +236,8 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
             const int ignored = ftruncate(fd, static_cast<off_t>(replacement.oldSize));
             (void)ignored;
         }
-        error = "writing " + replacement.target + ": " +
-                (failure == EOPNOTSUPP ? "the file system cannot reserve space for rewriting the "
-                                         "file in place"
-                                       : std::strerror(failure));
+        error = stepLine("writing", replacement.target,
+                         failure == EOPNOTSUPP ? NO_RESERVATION : std::strerror(failure));
         return false;
     }
     return true;
@@ -323,23 +253,23 @@ static bool commitInPlace(FileReplacement& replacement, std::string& error)
     const off_t length = lseek(fd, 0, SEEK_CUR);
     replacement.changed =
         replacement.changed || static_cast<uint64_t>(length) != replacement.oldSize;
-    const char* step = "writing ";
+    const char* step = "writing";
     bool ok = length >= 0 && ftruncate(fd, length) == 0;
     if (ok)
     {
-        step = "flushing ";
+        step = "flushing";
         ok = fsync(fd) == 0;
     }
     int failure = errno;
     if (close(fd) != 0 && ok)
     {
-        step = "closing ";
+        step = "closing";
         ok = false;
         failure = errno;
     }
     if (!ok)
     {
-        error = step + replacement.target + ": " + std::strerror(failure);
+        error = stepLine(step, replacement.target, std::strerror(failure));
     }
     return ok;
 }
@@ -353,19 +283,19 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
     }
     const int fd = static_cast<int>(replacement.handle);
     replacement.handle = -1;
-    const char* step = "flushing ";
+    const char* step = "flushing";
     bool renaming = false;
     bool ok = fsync(fd) == 0;
     int failure = errno;
     if (close(fd) != 0 && ok)
     {
-        step = "closing ";
+        step = "closing";
         ok = false;
         failure = errno;
     }
     if (ok)
     {
-        step = "renaming ";
+        step = "renaming";
         renaming = true;
         ok = rename(replacement.tempPath.c_str(), replacement.target.c_str()) == 0;
         failure = errno;
@@ -375,8 +305,8 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         unlink(replacement.tempPath.c_str());
         const std::string tempPath = std::move(replacement.tempPath);
         replacement.tempPath.clear();
-        error = step + tempPath + (renaming ? " to " + replacement.target : std::string()) + ": " +
-                std::strerror(failure);
+        error = stepLine(step, tempPath + (renaming ? " to " + replacement.target : std::string()),
+                         std::strerror(failure));
         return false;
     }
     replacement.tempPath.clear();

@@ -1,204 +1,19 @@
-#include "shipfile/whole_file.h"
+#include "platform/file_replacement.h"
+#include "platform/file_rules.h"
+#include "platform/file_system.h"
+#include "platform/text_utf16.h"
 
-#include <cstdio>
 #include <windows.h>
-
-// Paths are UTF-8 inside the editor and UTF-16 for Windows, so a folder whose name is not
-// ASCII works like any other. Text that is not valid UTF-8 gives an empty result.
-static std::wstring widen(const std::string& text)
-{
-    std::wstring wide;
-    const int size = static_cast<int>(text.size());
-    const int length =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (length > 0)
-    {
-        wide.assign(static_cast<size_t>(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], length);
-    }
-    return wide;
-}
-
-static std::string narrow(const std::wstring& wide)
-{
-    std::string text;
-    const int size = static_cast<int>(wide.size());
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    if (length > 0)
-    {
-        text.assign(static_cast<size_t>(length), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &text[0], length, nullptr, nullptr);
-    }
-    return text;
-}
-
-// The reason for a system error in the words the editor uses on every system for the common
-// ones, and in the system's own words, on one line, for the rest.
-static std::string reasonFor(DWORD code)
-{
-    switch (code)
-    {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-            return "No such file or directory";
-        case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-            return "Permission denied";
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return "No space left on device";
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return "Device or resource busy";
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            return "Cannot allocate memory";
-        default:
-            break;
-    }
-    wchar_t* message = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    std::wstring wide = length > 0 ? std::wstring(message, length) : std::wstring();
-    LocalFree(message);
-    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
-                             wide.back() == L'.'))
-    {
-        wide.pop_back();
-    }
-    for (wchar_t& c : wide)
-    {
-        c = (c == L'\r' || c == L'\n') ? L' ' : c;
-    }
-    if (wide.empty())
-    {
-        char number[32];
-        std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(code));
-        return number;
-    }
-    return narrow(wide);
-}
-
-static std::string systemError(const std::string& what, DWORD code)
-{
-    return what + ": " + reasonFor(code);
-}
 
 static HANDLE toHandle(intptr_t handle)
 {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// What an open handle leads to, when it is not a regular disk file; null when it is one.
-static const char* notAFile(HANDLE handle, const BY_HANDLE_FILE_INFORMATION* info)
+// The line for a failed step on `path`, with the reason for the system's error `code`.
+static std::string failedStep(const char* step, const std::string& path, DWORD code)
 {
-    const DWORD type = GetFileType(handle);
-    const char* kind = nullptr;
-    if (type == FILE_TYPE_PIPE)
-    {
-        kind = "a pipe, not a regular file";
-    }
-    else if (type == FILE_TYPE_CHAR)
-    {
-        kind = "a device, not a regular file";
-    }
-    else if (type != FILE_TYPE_DISK || info == nullptr)
-    {
-        kind = "not a regular file";
-    }
-    else if ((info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    {
-        kind = "a folder, not a regular file";
-    }
-    return kind;
-}
-
-// A device name (CON, NUL, COM1, a pipe ...) reads as a path in the device namespace once
-// made whole, wherever it stands in the path; such a name is refused before it is opened, as
-// opening some devices may wait or fail in ways that say nothing about the file.
-static const char* deviceKind(const std::wstring& path)
-{
-    wchar_t full[MAX_PATH + 1];
-    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, nullptr);
-    const std::wstring whole = length > 0 && length <= MAX_PATH ? std::wstring(full, length) : path;
-    const char* kind = nullptr;
-    if (whole.compare(0, 9, L"\\\\.\\pipe\\") == 0)
-    {
-        kind = "a pipe, not a regular file";
-    }
-    else if (whole.compare(0, 4, L"\\\\.\\") == 0)
-    {
-        kind = "a device, not a regular file";
-    }
-    return kind;
-}
-
-// Opens whatever `path` names without reading or writing it, folders included, so that it can
-// be looked at before anything is done to it. Opening a device name such as CON or NUL this
-// way does not wait for anything.
-static HANDLE openToInspect(const std::wstring& path, DWORD access)
-{
-    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
-bool openFileSource(const char* path, FileSource& source, std::string& error)
-{
-    const std::wstring wide = widen(path);
-    if (wide.empty())
-    {
-        error = reasonFor(ERROR_INVALID_NAME);
-        return false;
-    }
-    const char* device = deviceKind(wide);
-    if (device != nullptr)
-    {
-        error = device;
-        return false;
-    }
-    HANDLE handle = openToInspect(wide, GENERIC_READ);
-    if (handle == INVALID_HANDLE_VALUE)
-    {
-        error = reasonFor(GetLastError());
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(handle, &info) != 0;
-    const char* kind = notAFile(handle, known ? &info : nullptr);
-    if (kind != nullptr)
-    {
-        error = kind;
-        CloseHandle(handle);
-        return false;
-    }
-    source.handle = reinterpret_cast<intptr_t>(handle);
-    source.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    error.clear();
-    return true;
-}
-
-long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error)
-{
-    const DWORD ask = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
-    DWORD got = 0;
-    if (!ReadFile(toHandle(source.handle), buffer, ask, &got, nullptr))
-    {
-        error = reasonFor(GetLastError());
-        return -1;
-    }
-    return static_cast<long long>(got);
-}
-
-void closeFileSource(FileSource& source)
-{
-    if (source.handle != -1)
-    {
-        CloseHandle(toHandle(source.handle));
-        source.handle = -1;
-    }
+    return stepLine(step, path, systemReason(code));
 }
 
 // A name beside the target that no other file has yet: the target's name, a dot and six
@@ -235,54 +50,41 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     replacement = FileReplacement{};
     replacement.target = path;
     const std::wstring wide = widen(path);
-    if (wide.empty())
-    {
-        error = systemError(path, ERROR_INVALID_NAME);
-        return false;
-    }
-    const char* device = deviceKind(wide);
-    if (device != nullptr)
-    {
-        error = replacement.target + " is " + device;
-        return false;
-    }
     // An existing target must be a regular file the user may write; a read-only file stays
     // as it is, as it would against any program that opened it for writing. Only a target
     // that is surely not there is a new file: one that is there but cannot be looked at is
     // not saved over blindly.
-    bool replacing = false;
-    HANDLE existing = openToInspect(wide, 0);
-    const DWORD inspectFailure = existing == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (existing == INVALID_HANDLE_VALUE && inspectFailure != ERROR_FILE_NOT_FOUND &&
+    FileKind kind = FileKind::regular;
+    unsigned long inspectFailure = 0;
+    const bool replacing = pathKind(replacement.target, kind, inspectFailure);
+    if (!replacing && inspectFailure != ERROR_FILE_NOT_FOUND &&
         inspectFailure != ERROR_PATH_NOT_FOUND)
     {
-        error = systemError(replacement.target, inspectFailure);
+        error = failedStep(nullptr, replacement.target, inspectFailure);
         return false;
     }
-    if (existing != INVALID_HANDLE_VALUE)
+    if (replacing && kind != FileKind::regular)
     {
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool known = GetFileInformationByHandle(existing, &info) != 0;
-        const char* kind = notAFile(existing, known ? &info : nullptr);
-        CloseHandle(existing);
-        if (kind != nullptr)
+        error = refusedTarget(replacement.target, kind);
+        return false;
+    }
+    if (replacing)
+    {
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         {
-            error = replacement.target + " is " + kind;
+            error = failedStep(nullptr, replacement.target, ERROR_ACCESS_DENIED);
             return false;
         }
-        if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
-        {
-            error = systemError(replacement.target, ERROR_ACCESS_DENIED);
-            return false;
-        }
-        HANDLE writable = openToInspect(wide, GENERIC_WRITE);
+        HANDLE writable = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (writable == INVALID_HANDLE_VALUE)
         {
-            error = systemError(replacement.target, GetLastError());
+            error = failedStep(nullptr, replacement.target, GetLastError());
             return false;
         }
         CloseHandle(writable);
-        replacing = true;
     }
 
     DWORD failure = 0;
@@ -297,13 +99,13 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
         failure = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         if (handle == INVALID_HANDLE_VALUE)
         {
-            error = systemError(replacement.target, failure);
+            error = failedStep(nullptr, replacement.target, failure);
             return false;
         }
         LARGE_INTEGER length;
         if (!GetFileSizeEx(handle, &length))
         {
-            error = systemError(replacement.target, GetLastError());
+            error = failedStep(nullptr, replacement.target, GetLastError());
             CloseHandle(handle);
             return false;
         }
@@ -312,18 +114,13 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     }
     if (handle == INVALID_HANDLE_VALUE)
     {
-        error = systemError("creating " + replacement.tempPath, failure);
+        error = failedStep("creating", replacement.tempPath, failure);
         replacement.tempPath.clear();
         return false;
     }
     replacement.handle = reinterpret_cast<intptr_t>(handle);
     error.clear();
     return true;
-}
-
-static std::string writtenFile(const FileReplacement& replacement)
-{
-    return replacement.inPlace ? replacement.target : replacement.tempPath;
 }
 
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
@@ -343,7 +140,7 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
             // A write that succeeds without taking a byte sets no error of its own; whatever
             // GetLastError() still holds is from some earlier call.
             const DWORD failure = wrote ? ERROR_WRITE_FAULT : GetLastError();
-            error = systemError("writing " + writtenFile(replacement), failure);
+            error = failedStep("writing", writtenPath(replacement), failure);
             return false;
         }
         written += done;
@@ -416,14 +213,12 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
     {
-        error = systemError("writing " + replacement.target, GetLastError());
+        error = failedStep("writing", replacement.target, GetLastError());
         return false;
     }
     if ((info.dwFileAttributes & (FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_COMPRESSED)) != 0)
     {
-        error = "writing " + replacement.target +
-                ": a sparse or compressed file cannot have space reserved for rewriting it in "
-                "place";
+        error = stepLine("writing", replacement.target, NO_RESERVATION_SPARSE);
         return false;
     }
     const uint64_t old = replacement.oldSize;
@@ -448,7 +243,7 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
     }
     if (!ok)
     {
-        error = systemError("writing " + replacement.target, failure);
+        error = failedStep("writing", replacement.target, failure);
     }
     return ok;
 }
@@ -495,7 +290,8 @@ static bool putInPlaceWithRetries(const std::wstring& temp, const std::wstring& 
 bool commitFileReplacement(FileReplacement& replacement, std::string& error)
 {
     HANDLE handle = toHandle(replacement.handle);
-    std::string step = "flushing " + writtenFile(replacement);
+    const char* step = "flushing";
+    std::string path = writtenPath(replacement);
     bool ok = true;
     if (replacement.inPlace)
     {
@@ -505,18 +301,18 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         SetFilePointerEx(handle, here, &length, FILE_CURRENT);
         replacement.changed =
             replacement.changed || static_cast<uint64_t>(length.QuadPart) != replacement.oldSize;
-        step = "writing " + replacement.target;
+        step = "writing";
         ok = SetEndOfFile(handle) != 0;
     }
     if (ok)
     {
-        step = "flushing " + writtenFile(replacement);
+        step = "flushing";
         ok = FlushFileBuffers(handle) != 0;
     }
     DWORD failure = ok ? 0 : GetLastError();
     if (!CloseHandle(handle) && ok)
     {
-        step = "closing " + writtenFile(replacement);
+        step = "closing";
         ok = false;
         failure = GetLastError();
     }
@@ -535,13 +331,14 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         {
             SetFileAttributesW(temp.c_str(), attributes & KEPT);
         }
-        step = "renaming " + replacement.tempPath + " to " + replacement.target;
+        step = "renaming";
+        path = replacement.tempPath + " to " + replacement.target;
         ok = putInPlaceWithRetries(temp, target, failure);
     }
     if (!ok)
     {
         abandonFileReplacement(replacement);
-        error = systemError(step, failure);
+        error = failedStep(step, path, failure);
         return false;
     }
     replacement.tempPath.clear();
