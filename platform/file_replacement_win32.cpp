@@ -70,12 +70,8 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     }
     if (replacing)
     {
-        const DWORD attributes = GetFileAttributesW(wide.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        {
-            error = failedStep(nullptr, replacement.target, ERROR_ACCESS_DENIED);
-            return false;
-        }
+        // The read-only attribute is asked for too: not every system that runs Windows
+        // programs refuses the open for it.
         HANDLE writable = CreateFileW(wide.c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -84,12 +80,21 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
             error = failedStep(nullptr, replacement.target, GetLastError());
             return false;
         }
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool readOnly = GetFileInformationByHandle(writable, &info) != 0 &&
+                              (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         CloseHandle(writable);
+        if (readOnly)
+        {
+            error = failedStep(nullptr, replacement.target, ERROR_ACCESS_DENIED);
+            return false;
+        }
     }
 
     DWORD failure = 0;
     HANDLE handle = createTemporary(replacement.target, replacement.tempPath, failure);
-    if (handle == INVALID_HANDLE_VALUE && failure == ERROR_ACCESS_DENIED && replacing)
+    if (handle == INVALID_HANDLE_VALUE &&
+        rewritesInPlace(replacing, failure == ERROR_ACCESS_DENIED))
     {
         // A folder that takes no new files but whose ship file may be written: the file is
         // rewritten where it is, and cut to its new length only once all of it is written.
