@@ -48,7 +48,7 @@ void rewriteInPlaceOnAFullDisk(const std::string& windowsEditor)
     }
     ASSERT_TRUE(editor.startServer());
     const std::string work = editor.workDir();
-    const std::string why = mountPrivateExt4(work, work + "-disk.img", 2048);
+    const std::string why = mountPrivateImage(work, work + "-disk.img", 2048, "ext4");
     if (!why.empty())
     {
         GTEST_SKIP() << why;
