@@ -1,12 +1,32 @@
 #include "shipfile/save_load.h"
 
 #include "platform/console.h"
+#include "platform/file_replacement.h"
+#include "platform/file_source.h"
 #include "shipfile/text_reader.h"
-#include "shipfile/whole_file.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+
+static bool countPiece(void* context, const char*, size_t size)
+{
+    *static_cast<uint64_t*>(context) += size;
+    return true;
+}
+
+// A replacement under way and where its failure is said.
+struct ReplacementSink
+{
+    FileReplacement* replacement;
+    std::string* error;
+};
+
+static bool writePiece(void* context, const char* data, size_t size)
+{
+    const ReplacementSink& sink = *static_cast<ReplacementSink*>(context);
+    return writeFileReplacement(*sink.replacement, data, size, *sink.error);
+}
 
 // Writes the ship through a replacement of the file; the old file stays as it was on failure.
 static bool writeShipFile(const Ship& s, std::string& error)
@@ -22,20 +42,13 @@ static bool writeShipFile(const Ship& s, std::string& error)
         // A rewrite in place changes the old file as it goes, so it first makes room for the
         // whole new text, whose length one formatting pass that writes nothing tells.
         uint64_t size = 0;
-        if (replacement.tempPath.empty())
+        if (replacement.inPlace)
         {
-            writeShipText(s.triangles, s.attachments,
-                          [&size](const std::string& piece)
-                          {
-                              size += piece.size();
-                              return true;
-                          });
+            writeShipText(s.triangles, s.attachments, PieceSink{countPiece, &size});
         }
+        ReplacementSink sink{&replacement, &error};
         ok = reserveFileReplacement(replacement, size, error) &&
-             writeShipText(
-                 s.triangles, s.attachments,
-                 [&replacement, &error](const std::string& piece)
-                 { return writeFileReplacement(replacement, piece.data(), piece.size(), error); });
+             writeShipText(s.triangles, s.attachments, PieceSink{writePiece, &sink});
         ok = ok && commitFileReplacement(replacement, error);
     }
     catch (const std::bad_alloc&)
@@ -45,7 +58,15 @@ static bool writeShipFile(const Ship& s, std::string& error)
     }
     if (!ok)
     {
+        // Everything that could refuse a rewrite in place was asked before its first byte
+        // changed; what fails after that (an I/O error) cannot give the old file back.
+        const bool damaged = replacement.inPlace && replacement.changed;
         abandonFileReplacement(replacement);
+        if (damaged)
+        {
+            error += "; " + replacement.target +
+                     " may be damaged, but the ship in the editor is whole and can be saved again";
+        }
     }
     return ok;
 }
@@ -145,6 +166,11 @@ static bool frameMemoryAvailable(const ShipFileContent& content)
     return available;
 }
 
+static long long readPiece(void* context, char* buffer, size_t capacity, std::string& error)
+{
+    return readFileSource(*static_cast<FileSource*>(context), buffer, capacity, error);
+}
+
 // Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
 // only once the whole file has been read and found valid.
 static bool readShipFile(std::string& error)
@@ -154,8 +180,9 @@ static bool readShipFile(std::string& error)
     {
         return false;
     }
+    const PieceSource pieces{readPiece, &source, source.size};
     TextReader r;
-    r.source = &source;
+    r.source = &pieces;
     ShipFileContent content;
     bool ok = false;
     bool outOfMemory = false;

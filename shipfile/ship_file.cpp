@@ -43,19 +43,19 @@ static double storedArea(const Triangle& t)
 constexpr size_t WRITE_PIECE_SIZE = 64 * 1024;
 
 bool writeShipText(const std::vector<Triangle>& triangles,
-                   const std::vector<Attachment>& attachments, const PieceSink& flush)
+                   const std::vector<Attachment>& attachments, const PieceSink& sink)
 {
     std::string out;
     // A record is at most a few hundred bytes (every digit of the largest doubles), so the
     // piece never grows past its first size.
     out.reserve(WRITE_PIECE_SIZE + 4096);
     bool ok = true;
-    auto endLine = [&out, &ok, &flush]()
+    auto endLine = [&out, &ok, &sink]()
     {
         out += "\r\n";
         if (out.size() >= WRITE_PIECE_SIZE)
         {
-            ok = ok && flush(out);
+            ok = ok && sink.write(sink.context, out.data(), out.size());
             out.clear();
         }
     };
@@ -90,19 +90,20 @@ bool writeShipText(const std::vector<Triangle>& triangles,
         }
         endLine();
     }
-    return ok && (out.empty() || flush(out));
+    return ok && (out.empty() || sink.write(sink.context, out.data(), out.size()));
+}
+
+static bool appendPiece(void* context, const char* data, size_t size)
+{
+    static_cast<std::string*>(context)->append(data, size);
+    return true;
 }
 
 std::string formatShipFile(const std::vector<Triangle>& triangles,
                            const std::vector<Attachment>& attachments)
 {
     std::string text;
-    writeShipText(triangles, attachments,
-                  [&text](const std::string& piece)
-                  {
-                      text += piece;
-                      return true;
-                  });
+    writeShipText(triangles, attachments, PieceSink{appendPiece, &text});
     return text;
 }
 

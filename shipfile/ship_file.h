@@ -2,7 +2,7 @@
 
 #include "model/ship.h"
 
-#include <functional>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,14 +19,19 @@ struct ShipFileContent
 
 struct TextReader;
 
-// Takes one piece of a ship file's text; returns false to stop the writing.
-using PieceSink = std::function<bool(const std::string& piece)>;
+// Where the writer's text goes, piece by piece: `write` takes one piece and returns false to
+// stop the writing; `context` is handed to it unchanged (a file, a string, a counter).
+struct PieceSink
+{
+    bool (*write)(void* context, const char* data, size_t size) = nullptr;
+    void* context = nullptr;
+};
 
-// Formats the ship file's text for these lists and hands it to `flush` in pieces of about
+// Formats the ship file's text for these lists and hands it to `sink` in pieces of about
 // 64 KiB, so that writing a ship takes the same small memory for any ship; stops with false as
-// soon as `flush` fails.
+// soon as the sink fails.
 bool writeShipText(const std::vector<Triangle>& triangles,
-                   const std::vector<Attachment>& attachments, const PieceSink& flush);
+                   const std::vector<Attachment>& attachments, const PieceSink& sink);
 
 // The bytes the writer puts in a ship file for these lists, in one string.
 std::string formatShipFile(const std::vector<Triangle>& triangles,
@@ -37,6 +42,6 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
 // one-line reason in `error` (with the line number where a value fails).
 bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error);
 
-// Reads a whole ship from `r`, in memory or from a file in pieces, into `content`; the same
+// Reads a whole ship from `r`, in memory or from a piece source, into `content`; the same
 // rules and messages as parseShipFile.
 bool parseShip(TextReader& r, ShipFileContent& content, std::string& error);

@@ -59,7 +59,8 @@ static void need(TextReader& r, size_t wanted)
     {
         const size_t old = r.piece.size();
         r.piece.resize(old + READ_PIECE_SIZE);
-        const long long n = readFileSource(*r.source, &r.piece[old], READ_PIECE_SIZE, r.readError);
+        const long long n =
+            r.source->read(r.source->context, &r.piece[old], READ_PIECE_SIZE, r.readError);
         r.piece.resize(old + static_cast<size_t>(n > 0 ? n : 0));
         r.sourceEnded = n <= 0;
         if (r.passed + r.piece.size() > r.source->size)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "shipfile/whole_file.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,9 +28,19 @@ enum class ReadStatus
 // enough that a file of any size is read in bounded memory.
 constexpr size_t READ_PIECE_SIZE = 64 * 1024;
 
+// Where a reader takes a file's bytes from, piece by piece: `read` puts at most `capacity`
+// bytes in `buffer` and returns how many (0 at the end), or -1 with a one-line reason in
+// `error`; `context` is handed to it unchanged.
+struct PieceSource
+{
+    long long (*read)(void* context, char* buffer, size_t capacity, std::string& error) = nullptr;
+    void* context = nullptr;
+    uint64_t size = 0; // the bytes the source holds, as known when it was opened
+};
+
 // The place a text is read at, value by value. The text is either all in memory (`text` set,
-// `source` null), or a file read piece by piece (`source` set): then `text` views the bytes
-// read and not yet passed over, which hold at least the value being read, however long.
+// `source` null), or read piece by piece from a source (`source` set): then `text` views the
+// bytes read and not yet passed over, which hold at least the value being read, however long.
 struct TextReader
 {
     std::string_view text;
@@ -40,14 +48,14 @@ struct TextReader
     int line = 1;          // line of `pos`, counting line feeds
     std::string longValue; // the copy of a value too long for the stack; keeps its capacity
 
-    FileSource* source = nullptr; // the open file read in pieces; null for text in memory
-    std::string piece;            // the file's bytes from `passed` on, as far as read
-    uint64_t passed = 0;          // bytes of the file dropped before `piece`
-    bool sourceEnded = false;     // the file gave its last byte, or failed
-    std::string readError;        // why the file could not be read to its end; empty if it could
+    const PieceSource* source = nullptr; // where the text comes from; null for text in memory
+    std::string piece;                   // the file's bytes from `passed` on, as far as read
+    uint64_t passed = 0;                 // bytes of the file dropped before `piece`
+    bool sourceEnded = false;            // the source gave its last byte, or failed
+    std::string readError; // why the source could not be read to its end; empty if it could
 };
 
-// The bytes of the text from the reader's position to its end (for a file, by its size).
+// The bytes of the text from the reader's position to its end (for a source, by its size).
 uint64_t bytesLeft(const TextReader& r);
 
 // Skips white space, counting lines; returns false when the text is used up.

@@ -1,6 +1,7 @@
+#include "platform/file_replacement.h"
 #include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
-#include "shipfile/whole_file.h"
+#include "small_disk.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
@@ -103,6 +105,62 @@ class SaveFaultsTest : public ScratchFolderTest
 };
 
 } // namespace
+
+// An I/O error on one file, standing in for a disk that fails under a save: once armed with
+// the file's device and inode, writes to it take `faultAfter` bytes in all and then fail with
+// EIO, and its flush fails when `faultOnFlush`. Every other descriptor is written as usual.
+// The program's own calls to write and fsync come here before the C library's.
+static dev_t faultDevice = 0;
+static ino_t faultInode = 0;
+static size_t faultAfter = 0;
+static bool faultOnFlush = false;
+
+static void armFault(const char* path, size_t after, bool onFlush)
+{
+    struct stat info = {};
+    stat(path, &info);
+    faultDevice = info.st_dev;
+    faultInode = info.st_ino;
+    faultAfter = after;
+    faultOnFlush = onFlush;
+}
+
+static void disarmFault()
+{
+    faultInode = 0;
+}
+
+static bool faulty(int fd)
+{
+    struct stat info = {};
+    return faultInode != 0 && fstat(fd, &info) == 0 && info.st_dev == faultDevice &&
+           info.st_ino == faultInode;
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size)
+{
+    if (faulty(fd))
+    {
+        if (faultAfter == 0)
+        {
+            errno = EIO;
+            return -1;
+        }
+        size = std::min(size, faultAfter);
+        faultAfter -= size;
+    }
+    return syscall(SYS_write, fd, data, size);
+}
+
+extern "C" int fsync(int fd)
+{
+    if (faulty(fd) && faultOnFlush)
+    {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 // Runs saveShip in a child process whose files may grow to `sizeLimit` bytes, as the user
 // "nobody" when `asUser` and the test runs as the super-user (who may write anything). Its
@@ -328,18 +386,69 @@ TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
         ASSERT_EQ(stat("ship.hul", &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0666u);
     }
-    // A rewrite that cannot have room for the whole new text (here a file-size limit) fails
-    // before it changes a byte of the old file.
-    const std::string before = readFile("ship.hul");
-    const ShipFileContent large = gridShip(3000, 0.0);
-    ship.triangles = large.triangles;
-    ship.attachments = large.attachments;
-    Output limited;
-    const int limitedStatus = saveInChild(limited, true, 8192);
-    ASSERT_TRUE(WIFEXITED(limitedStatus) && WEXITSTATUS(limitedStatus) == 0) << limitedStatus;
-    EXPECT_EQ(limited.out, "");
-    EXPECT_EQ(limited.err, "gantrix: cannot save ship.hul: writing ship.hul: File too large\n");
-    EXPECT_TRUE(readFile("ship.hul") == before);
+    // A file-size limit is weighed against the whole new text before a byte of the old file
+    // changes, whether the new text is longer or shorter than the old one; a limit the new
+    // text fits under does not stand in the way, even below the old file's length.
+    // An I/O error on the way is the one failure left: before the first byte changes it still
+    // leaves the old file, afterwards the line says the file may be damaged, and a save
+    // once the fault is gone writes the ship the editor kept.
+    const std::string oldFile = fileOf(gridShip(3000, 6.25));
+    struct Case
+    {
+        int count;         // triangles in the new ship
+        rlim_t limit;      // the file-size limit, or RLIM_INFINITY
+        size_t faultAfter; // bytes written before an I/O error; SIZE_MAX for none
+        bool faultOnFlush;
+        const char* error; // after "gantrix: cannot save ship.hul: "; empty for a save
+    };
+    const std::string damaged =
+        "; ship.hul may be damaged, but the ship in the editor is whole and can be saved again";
+    const Case cases[] = {
+        {4000, 8192, SIZE_MAX, false, "writing ship.hul: File too large"},
+        {2000, 65536, SIZE_MAX, false, "writing ship.hul: File too large"},
+        {40, 8192, SIZE_MAX, false, ""},
+        {2000, RLIM_INFINITY, 0, false, "writing ship.hul: Input/output error"},
+        {2000, RLIM_INFINITY, 70000, false, "writing ship.hul: Input/output error"},
+        {4000, RLIM_INFINITY, SIZE_MAX, true, "flushing ship.hul: Input/output error"},
+    };
+    for (const Case& c : cases)
+    {
+        writeFile("ship.hul", oldFile);
+        const ShipFileContent s = gridShip(c.count, 0.0);
+        ship.triangles = s.triangles;
+        ship.attachments = s.attachments;
+        ASSERT_GT(oldFile.size(), std::min<size_t>(c.limit, 70000)) << c.count;
+        const bool fault = c.faultAfter != SIZE_MAX || c.faultOnFlush;
+        if (fault)
+        {
+            armFault("ship.hul", c.faultAfter, c.faultOnFlush);
+        }
+        Output o;
+        const int status = saveInChild(o, true, c.limit);
+        disarmFault();
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"}) << c.count;
+        if (*c.error == '\0')
+        {
+            EXPECT_EQ(o.err, "") << c.limit;
+            EXPECT_TRUE(readFile("ship.hul") == fileOf(s)) << c.limit;
+            continue;
+        }
+        EXPECT_EQ(o.out, "") << c.error;
+        // Bytes changed only once a write took some: then the old file cannot come back.
+        const bool changed = c.faultOnFlush || (c.faultAfter != 0 && c.faultAfter != SIZE_MAX);
+        EXPECT_EQ(o.err, std::string("gantrix: cannot save ship.hul: ") + c.error +
+                             (changed ? damaged : "") + "\n");
+        if (!changed)
+        {
+            EXPECT_TRUE(readFile("ship.hul") == oldFile) << c.error << " " << c.faultAfter;
+            continue;
+        }
+        Output again;
+        ASSERT_EQ(saveInChild(again, true), 0);
+        EXPECT_EQ(again.out, "SAVED!\n");
+        EXPECT_TRUE(readFile("ship.hul") == fileOf(s)) << c.error;
+    }
     // Without a ship.hul to rewrite, the folder's refusal is the save's.
     ASSERT_EQ(chmod(".", 0777), 0);
     ASSERT_EQ(std::remove("ship.hul"), 0);
@@ -454,6 +563,43 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     EXPECT_TRUE(readFile("ship.hul") == fileOf(small));
     EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
 
+    // A folder that takes no new entries, not even the super-user's: ship.hul is rewritten in
+    // place. On the full disk a longer ship, and a shorter one whose old file has a hole that
+    // the new text needs blocks for, both fail before a byte changes and give the space back.
+    const std::string holed = oldFile + std::string(60 * 1024 - oldFile.size(), '\0');
+    for (const std::string* old : {&oldFile, &holed})
+    {
+        ASSERT_TRUE(setImmutable(".", false)) << std::strerror(errno);
+        std::remove("filler");
+        writeFile("ship.hul", oldFile);
+        ASSERT_EQ(truncate("ship.hul", static_cast<off_t>(old->size())), 0);
+        fillDisk("filler");
+        ASSERT_TRUE(setImmutable(".", true)) << std::strerror(errno);
+        ASSERT_EQ(statvfs(".", &before), 0);
+        const ShipFileContent s = gridShip(old == &holed ? 600 : 3000, 0.0);
+        ship.triangles = s.triangles;
+        ship.attachments = s.attachments;
+        ASSERT_EQ(fileOf(s).size() > old->size(), old == &oldFile);
+        o = capturedSave();
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err,
+                  "gantrix: cannot save ship.hul: writing ship.hul: No space left on device\n");
+        EXPECT_TRUE(readFile("ship.hul") == *old) << old->size();
+        EXPECT_EQ(sortedFolderEntries("."), (std::vector<std::string>{"filler", "ship.hul"}));
+        ASSERT_EQ(statvfs(".", &after), 0);
+        EXPECT_EQ(after.f_bfree, before.f_bfree);
+    }
+    ASSERT_TRUE(setImmutable(".", false));
+    ASSERT_EQ(std::remove("filler"), 0);
+    ASSERT_TRUE(setImmutable(".", true));
+    ship.triangles = small.triangles;
+    ship.attachments = small.attachments;
+    o = capturedSave();
+    EXPECT_EQ(o.out, "SAVED!\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(readFile("ship.hul") == fileOf(small));
+    ASSERT_TRUE(setImmutable(".", false));
+
     // A folder that has turned read-only refuses the save before anything is written.
     ASSERT_EQ(chdir(scratch.c_str()), 0);
     ASSERT_EQ(mount(nullptr, "disk", nullptr, MS_REMOUNT | MS_RDONLY, "size=64k"), 0)
@@ -480,6 +626,41 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     ASSERT_EQ(chdir(scratch.c_str()), 0);
     EXPECT_EQ(umount("disk"), 0) << std::strerror(errno);
     EXPECT_EQ(umount("entries"), 0) << std::strerror(errno);
+}
+
+// A file system that cannot allocate space ahead of writing (here ext2, whose files have no
+// extents): a rewrite in place there could fail half way on a full disk, so it does not start,
+// and the line says why.
+TEST_F(SaveFaultsTest, RewriteInPlaceWithoutReservableSpaceDoesNotStart)
+{
+    ASSERT_EQ(mkdir("disk", 0755), 0);
+    const std::string why = mountPrivateImage("disk", "disk.img", 1024, "ext2");
+    if (!why.empty())
+    {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_EQ(chdir("disk"), 0);
+    const std::string oldFile = fileOf(gridShip(3000, 6.25));
+    for (const int count : {4000, 40})
+    {
+        writeFile("ship.hul", oldFile);
+        ASSERT_TRUE(setImmutable(".", true)) << std::strerror(errno);
+        const ShipFileContent s = gridShip(count, 0.0);
+        ship.triangles = s.triangles;
+        ship.attachments = s.attachments;
+        const Output o = capturedSave();
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, "gantrix: cannot save ship.hul: writing ship.hul: the file system cannot "
+                         "reserve space for rewriting the file in place\n");
+        EXPECT_TRUE(readFile("ship.hul") == oldFile) << count;
+        ASSERT_TRUE(setImmutable(".", false));
+    }
+    // Where the folder takes new files, the same disk saves through a temporary file.
+    const Output o = capturedSave();
+    EXPECT_EQ(o.out, "SAVED!\n");
+    EXPECT_TRUE(readFile("ship.hul") == fileOf(gridShip(40, 0.0)));
+    ASSERT_EQ(chdir(scratch.c_str()), 0);
+    EXPECT_EQ(umount2("disk", MNT_DETACH), 0) << std::strerror(errno);
 }
 
 // Starts the save loop program in `folder` on the two ship files; its stdout comes back

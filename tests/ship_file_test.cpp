@@ -1,7 +1,7 @@
+#include "platform/file_replacement.h"
 #include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/text_reader.h"
-#include "shipfile/whole_file.h"
 #include "test_support.h"
 
 #include <algorithm>

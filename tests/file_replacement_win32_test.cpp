@@ -1,10 +1,11 @@
-// The Windows file layer, run under Wine: what a load refuses, how a save replaces the ship
-// file, and a working folder whose name is not ASCII.
+// The Windows file replacement, run under Wine: how a save replaces the ship file, how a
+// rewrite in place makes room first, and a working folder whose name is not ASCII.
 
 #include "model/ship.h"
+#include "platform/file_replacement.h"
+#include "platform/file_source.h"
 #include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
-#include "shipfile/whole_file.h"
 #include "tests/test_support.h"
 
 #include <chrono>
@@ -47,65 +48,6 @@ void addTriangle()
 
 using WindowsFileTest = ScratchFolderTest;
 
-TEST_F(WindowsFileTest, LoadRefusesAnythingButADiskFileAtOnce)
-{
-    std::string error;
-    FileSource source;
-    const auto started = std::chrono::steady_clock::now();
-
-    EXPECT_FALSE(openFileSource("CON", source, error));
-    EXPECT_EQ(error, "a device, not a regular file");
-    EXPECT_FALSE(openFileSource("NUL", source, error));
-    EXPECT_EQ(error, "a device, not a regular file");
-
-    fs::create_directory("folder");
-    EXPECT_FALSE(openFileSource("folder", source, error));
-    EXPECT_EQ(error, "a folder, not a regular file");
-
-    // A pipe that nobody ever writes to: refused without waiting for a writer.
-    HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\gantrix-test-load", PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(openFileSource("\\\\.\\pipe\\gantrix-test-load", source, error));
-    EXPECT_EQ(error, "a pipe, not a regular file");
-    CloseHandle(pipe);
-
-    EXPECT_FALSE(openFileSource("missing.hul", source, error));
-    EXPECT_EQ(error, "No such file or directory");
-    EXPECT_EQ(source.handle, -1);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-
-    // Through the editor's load: the ship stays as it was.
-    addTriangle();
-    loadShip();
-    EXPECT_EQ(ship.triangles.size(), 1u);
-}
-
-TEST_F(WindowsFileTest, ReadsInPiecesUpToTheSizeAtTheOpen)
-{
-    std::string content(10000, 'x');
-    for (size_t i = 0; i < content.size(); ++i)
-    {
-        content[i] = static_cast<char>('a' + i % 26);
-    }
-    writeFile("piece.bin", content);
-    FileSource source;
-    std::string error;
-    ASSERT_TRUE(openFileSource("piece.bin", source, error)) << error;
-    EXPECT_EQ(source.size, content.size());
-    std::string read;
-    char buffer[777];
-    long long n = 0;
-    while ((n = readFileSource(source, buffer, sizeof buffer, error)) > 0)
-    {
-        read.append(buffer, static_cast<size_t>(n));
-    }
-    closeFileSource(source);
-    EXPECT_EQ(n, 0) << error;
-    EXPECT_EQ(read, content);
-    EXPECT_EQ(source.handle, -1);
-}
-
 TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
 {
     addTriangle();
@@ -128,7 +70,7 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     FileReplacement replacement;
     std::string error;
     ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
-    EXPECT_FALSE(replacement.tempPath.empty());
+    EXPECT_FALSE(replacement.inPlace);
     EXPECT_EQ(replacement.tempPath.rfind("ship.hul.", 0), 0u) << replacement.tempPath;
     ASSERT_TRUE(writeFileReplacement(replacement, "junk", 4, error)) << error;
     abandonFileReplacement(replacement);
@@ -194,36 +136,69 @@ TEST_F(WindowsFileTest, TargetThatCannotBeLookedAtIsNotTakenForANewFile)
     EXPECT_TRUE(folderEntries().empty());
 }
 
-// The in-place rewrite, as a save takes it where the folder refuses new files: the file grows
-// to the new size before it is written over, and a size it cannot take leaves it as it was.
+// The in-place rewrite, as a save takes it where the folder refuses new files, on a ship file
+// opened the way the save opens it.
+static FileReplacement inPlace(const wchar_t* path)
+{
+    FileReplacement replacement;
+    replacement.target = fs::path(path).u8string();
+    HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    replacement.handle = handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);
+    replacement.inPlace = true;
+    replacement.oldSize = fs::file_size(path);
+    return replacement;
+}
+
+// The space for the whole new text is made real before the first byte changes: the file grows
+// by written bytes, and whatever stops the save before the rewrite (no room, or anything after
+// the reservation) leaves the old file byte for byte. A write that fails once bytes changed is
+// marked, so the save can say the file may be damaged.
 TEST_F(WindowsFileTest, RewriteInPlaceMakesRoomFirstAndKeepsTheOldFileWhenThereIsNone)
 {
     writeFile("ship.hul", SAVED_TRIANGLE);
-    FileReplacement replacement;
-    replacement.target = "ship.hul";
-    HANDLE handle = CreateFileW(L"ship.hul", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    replacement.handle = reinterpret_cast<intptr_t>(handle);
+    FileReplacement replacement = inPlace(L"ship.hul");
+    ASSERT_NE(replacement.handle, -1);
     std::string error;
 
     EXPECT_FALSE(reserveFileReplacement(replacement, uint64_t(1) << 62, error));
-    EXPECT_EQ(error.rfind("writing ship.hul: ", 0), 0u) << error;
+    EXPECT_EQ(error, "writing ship.hul: No space left on device");
     EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
 
-    const std::string longer(SAVED_TRIANGLE.size() + 1000, '#');
+    // Given up after the reservation: cut back to the old bytes.
+    const std::string longer(SAVED_TRIANGLE.size() + 100000, '#');
     ASSERT_TRUE(reserveFileReplacement(replacement, longer.size(), error)) << error;
     EXPECT_EQ(fs::file_size("ship.hul"), longer.size());
     EXPECT_EQ(readFile("ship.hul").substr(0, SAVED_TRIANGLE.size()), SAVED_TRIANGLE);
+    abandonFileReplacement(replacement);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
+
+    replacement = inPlace(L"ship.hul");
+    ASSERT_TRUE(reserveFileReplacement(replacement, longer.size(), error)) << error;
     ASSERT_TRUE(writeFileReplacement(replacement, longer.data(), longer.size(), error)) << error;
     ASSERT_TRUE(commitFileReplacement(replacement, error)) << error;
     EXPECT_EQ(readFile("ship.hul"), longer);
 
+    // A write that fails after the first piece went in: here the handle loses its right to
+    // write, as a failing disk would refuse it.
+    replacement = inPlace(L"ship.hul");
+    ASSERT_TRUE(reserveFileReplacement(replacement, SAVED_TRIANGLE.size(), error)) << error;
+    ASSERT_TRUE(writeFileReplacement(replacement, SAVED_TRIANGLE.data(), 10, error)) << error;
+    EXPECT_TRUE(replacement.changed);
+    CloseHandle(reinterpret_cast<HANDLE>(replacement.handle));
+    replacement.handle = reinterpret_cast<intptr_t>(
+        CreateFileW(L"ship.hul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(writeFileReplacement(replacement, SAVED_TRIANGLE.data() + 10, 10, error));
+    EXPECT_EQ(error, "writing ship.hul: Permission denied");
+    abandonFileReplacement(replacement);
+
     // A replacement through a temporary file needs no room made.
     ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    EXPECT_FALSE(replacement.inPlace);
     EXPECT_TRUE(reserveFileReplacement(replacement, uint64_t(1) << 62, error)) << error;
     abandonFileReplacement(replacement);
-    EXPECT_EQ(readFile("ship.hul"), longer);
+    EXPECT_EQ(readFile("ship.hul").substr(0, 10), SAVED_TRIANGLE.substr(0, 10));
 }
 
 TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)

@@ -1,90 +1,25 @@
-#include "shipfile/whole_file.h"
+#include "platform/file_replacement.h"
+#include "platform/file_rules.h"
+#include "platform/file_system.h"
 
 #include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-static std::string systemError(const std::string& what)
+// The line for a failed step on `path`, with the reason errno gives.
+static std::string failedStep(const char* step, const std::string& path)
 {
-    return what + ": " + std::strerror(errno);
+    return stepLine(step, path, std::strerror(errno));
 }
 
-static const char* fileKind(mode_t mode)
+// Writes all of `data`; `written` counts the bytes the system took, also when it fails.
+static bool writeAll(int fd, const char* data, size_t size, size_t& written)
 {
-    const char* kind = "not a regular file";
-    if (S_ISDIR(mode))
-    {
-        kind = "a folder, not a regular file";
-    }
-    else if (S_ISFIFO(mode))
-    {
-        kind = "a FIFO, not a regular file";
-    }
-    else if (S_ISCHR(mode) || S_ISBLK(mode))
-    {
-        kind = "a device, not a regular file";
-    }
-    else if (S_ISSOCK(mode))
-    {
-        kind = "a socket, not a regular file";
-    }
-    return kind;
-}
-
-// Opening without blocking lets a FIFO be looked at without waiting for a writer; on a
-// regular file the flag changes nothing.
-bool openFileSource(const char* path, FileSource& source, std::string& error)
-{
-    source = FileSource{};
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-    {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat info;
-    const bool known = fstat(fd, &info) == 0;
-    if (!known || !S_ISREG(info.st_mode))
-    {
-        error = known ? fileKind(info.st_mode) : std::strerror(errno);
-        close(fd);
-        return false;
-    }
-    source.handle = fd;
-    source.size = static_cast<uint64_t>(info.st_size);
-    return true;
-}
-
-long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error)
-{
-    assert(source.handle >= 0);
-    ssize_t n;
-    do
-    {
-        n = read(static_cast<int>(source.handle), buffer, capacity);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-    {
-        error = std::strerror(errno);
-    }
-    return n;
-}
-
-void closeFileSource(FileSource& source)
-{
-    if (source.handle >= 0)
-    {
-        close(static_cast<int>(source.handle));
-    }
-    source = FileSource{};
-}
-
-static bool writeAll(int fd, const char* data, size_t size)
-{
-    size_t written = 0;
+    written = 0;
     while (written < size)
     {
         const ssize_t n = write(fd, data + written, size - written);
@@ -137,7 +72,7 @@ static bool followLinks(const std::string& path, std::string& target, std::strin
         const ssize_t n = readlink(target.c_str(), &link[0], link.size());
         if (n < 0 || static_cast<size_t>(n) >= link.size())
         {
-            error = systemError("reading the link " + target);
+            error = failedStep("reading the link", target);
             return false;
         }
         link.resize(static_cast<size_t>(n));
@@ -146,7 +81,7 @@ static bool followLinks(const std::string& path, std::string& target, std::strin
                      : folderOf(target) + "/" + link;
     }
     errno = ELOOP;
-    error = systemError(path);
+    error = failedStep(nullptr, path);
     return false;
 }
 
@@ -157,19 +92,24 @@ static bool openInPlace(const std::string& target, FileReplacement& replacement,
     const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
-        error = systemError(target);
+        error = failedStep(nullptr, target);
         return false;
     }
     // The target was a regular file when it was looked at; it must still be one.
-    struct stat info;
-    const bool known = fstat(fd, &info) == 0;
-    if (!known || !S_ISREG(info.st_mode))
+    FileKind kind = FileKind::other;
+    uint64_t size = 0;
+    unsigned long failure = 0;
+    const bool known = openFileFacts(fd, kind, size, failure);
+    if (!known || kind != FileKind::regular)
     {
-        error = known ? target + " is " + fileKind(info.st_mode) : systemError(target);
+        error =
+            known ? refusedTarget(target, kind) : stepLine(nullptr, target, systemReason(failure));
         close(fd);
         return false;
     }
     replacement.handle = fd;
+    replacement.inPlace = true;
+    replacement.oldSize = size;
     return true;
 }
 
@@ -191,16 +131,18 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     const bool replacing = stat(target.c_str(), &existing) == 0;
     // Only a regular file is replaced. Renaming over a FIFO or a device would put a plain file
     // in the place of a node some other program (or the system) relies on.
-    if (replacing && !S_ISREG(existing.st_mode))
+    FileKind kind = FileKind::regular;
+    unsigned long failure = 0;
+    if (replacing && pathKind(target, kind, failure) && kind != FileKind::regular)
     {
-        error = target + " is " + fileKind(existing.st_mode);
+        error = refusedTarget(target, kind);
         return false;
     }
     if (replacing)
     {
         if (access(target.c_str(), W_OK) != 0)
         {
-            error = systemError(target);
+            error = failedStep(nullptr, target);
             return false;
         }
         mode = existing.st_mode & 07777;
@@ -216,9 +158,9 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     if (fd < 0)
     {
         const bool folderRefuses = errno == EACCES || errno == EPERM;
-        error = systemError("creating " + pattern);
+        error = failedStep("creating", pattern);
         replacement.target = target;
-        return replacing && folderRefuses && openInPlace(target, replacement, error);
+        return rewritesInPlace(replacing, folderRefuses) && openInPlace(target, replacement, error);
     }
     // An administrator saving a user's ship leaves it that user's. Others cannot give a file
     // away, and their save makes the file theirs, as any rewrite by them would.
@@ -232,7 +174,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
         const int failure = errno;
         close(fd);
         unlink(tempPath.c_str());
-        error = "setting the permissions of " + tempPath + ": " + std::strerror(failure);
+        error = stepLine("setting the permissions of", tempPath, std::strerror(failure));
         return false;
     }
     // Moved, not copied: nothing that could fail for memory comes between creating the
@@ -243,20 +185,16 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     return true;
 }
 
-// The name a failed step is reported with: the temporary file, or the target itself.
-static const std::string& writtenPath(const FileReplacement& replacement)
-{
-    return replacement.tempPath.empty() ? replacement.target : replacement.tempPath;
-}
-
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
                           std::string& error)
 {
     assert(replacement.handle >= 0);
-    const bool ok = writeAll(static_cast<int>(replacement.handle), data, size);
+    size_t written = 0;
+    const bool ok = writeAll(static_cast<int>(replacement.handle), data, size, written);
+    replacement.changed = replacement.changed || (replacement.inPlace && written > 0);
     if (!ok)
     {
-        error = systemError("writing " + writtenPath(replacement));
+        error = failedStep("writing", writtenPath(replacement));
     }
     return ok;
 }
@@ -264,29 +202,42 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
 bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::string& error)
 {
     assert(replacement.handle >= 0);
-    if (!replacement.tempPath.empty())
+    if (!replacement.inPlace)
     {
         return true;
     }
-    // The file grows to the new length before a byte of it changes; what cannot be had (the
-    // disk, the quota, the file-size limit) fails here, and the file is put back to its length.
-    const int fd = static_cast<int>(replacement.handle);
-    struct stat info;
-    if (fstat(fd, &info) != 0)
+    // A write past the file-size limit fails wherever the old file ends, so the limit is
+    // weighed against the whole new length, shorter than the old file or not.
+    rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        size > static_cast<uint64_t>(limit.rlim_cur))
     {
-        error = systemError("writing " + replacement.target);
+        error = stepLine("writing", replacement.target, std::strerror(EFBIG));
         return false;
     }
-    if (size <= static_cast<uint64_t>(info.st_size))
+    if (size == 0)
     {
         return true;
     }
-    const int failure = posix_fallocate(fd, 0, static_cast<off_t>(size));
-    if (failure != 0)
+    // Allocating the whole range, not only the growth, also gives blocks to any hole in the
+    // old file, which a write would otherwise need at a moment the disk may be full. The
+    // old bytes keep their values; a growth that fails is cut back to the old length.
+    const int fd = static_cast<int>(replacement.handle);
+    int result;
+    do
     {
-        const int ignored = ftruncate(fd, info.st_size);
-        (void)ignored;
-        error = "writing " + replacement.target + ": " + std::strerror(failure);
+        result = fallocate(fd, 0, 0, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+    {
+        const int failure = errno;
+        if (size > replacement.oldSize)
+        {
+            const int ignored = ftruncate(fd, static_cast<off_t>(replacement.oldSize));
+            (void)ignored;
+        }
+        error = stepLine("writing", replacement.target,
+                         failure == EOPNOTSUPP ? NO_RESERVATION : std::strerror(failure));
         return false;
     }
     return true;
@@ -300,23 +251,25 @@ static bool commitInPlace(FileReplacement& replacement, std::string& error)
     const int fd = static_cast<int>(replacement.handle);
     replacement.handle = -1;
     const off_t length = lseek(fd, 0, SEEK_CUR);
-    const char* step = "writing ";
+    replacement.changed =
+        replacement.changed || static_cast<uint64_t>(length) != replacement.oldSize;
+    const char* step = "writing";
     bool ok = length >= 0 && ftruncate(fd, length) == 0;
     if (ok)
     {
-        step = "flushing ";
+        step = "flushing";
         ok = fsync(fd) == 0;
     }
     int failure = errno;
     if (close(fd) != 0 && ok)
     {
-        step = "closing ";
+        step = "closing";
         ok = false;
         failure = errno;
     }
     if (!ok)
     {
-        error = step + replacement.target + ": " + std::strerror(failure);
+        error = stepLine(step, replacement.target, std::strerror(failure));
     }
     return ok;
 }
@@ -324,25 +277,25 @@ static bool commitInPlace(FileReplacement& replacement, std::string& error)
 bool commitFileReplacement(FileReplacement& replacement, std::string& error)
 {
     assert(replacement.handle >= 0);
-    if (replacement.tempPath.empty())
+    if (replacement.inPlace)
     {
         return commitInPlace(replacement, error);
     }
     const int fd = static_cast<int>(replacement.handle);
     replacement.handle = -1;
-    const char* step = "flushing ";
+    const char* step = "flushing";
     bool renaming = false;
     bool ok = fsync(fd) == 0;
     int failure = errno;
     if (close(fd) != 0 && ok)
     {
-        step = "closing ";
+        step = "closing";
         ok = false;
         failure = errno;
     }
     if (ok)
     {
-        step = "renaming ";
+        step = "renaming";
         renaming = true;
         ok = rename(replacement.tempPath.c_str(), replacement.target.c_str()) == 0;
         failure = errno;
@@ -352,8 +305,8 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         unlink(replacement.tempPath.c_str());
         const std::string tempPath = std::move(replacement.tempPath);
         replacement.tempPath.clear();
-        error = step + tempPath + (renaming ? " to " + replacement.target : std::string()) + ": " +
-                std::strerror(failure);
+        error = stepLine(step, tempPath + (renaming ? " to " + replacement.target : std::string()),
+                         std::strerror(failure));
         return false;
     }
     replacement.tempPath.clear();
@@ -375,6 +328,12 @@ void abandonFileReplacement(FileReplacement& replacement)
 {
     if (replacement.handle >= 0)
     {
+        if (replacement.inPlace && !replacement.changed)
+        {
+            const int ignored = ftruncate(static_cast<int>(replacement.handle),
+                                          static_cast<off_t>(replacement.oldSize));
+            (void)ignored;
+        }
         close(static_cast<int>(replacement.handle));
         replacement.handle = -1;
     }
