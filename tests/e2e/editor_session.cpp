@@ -992,6 +992,36 @@ long EditorSession::windowPid()
     return pid;
 }
 
+std::vector<unsigned long> EditorSession::windowIcon()
+{
+    std::vector<unsigned long> icon;
+    if (!ensureX())
+    {
+        return icon;
+    }
+    Display* display = asDisplay(xDisplay);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const Atom property = XInternAtom(display, "_NET_WM_ICON", False);
+    // Far more than any icon the editor sets, so a truncated read shows as `after` > 0.
+    const long longest = 1 << 20;
+    if (XGetWindowProperty(display, editorWindow, property, 0, longest, False, XA_CARDINAL, &type,
+                           &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32 && after == 0)
+    {
+        const long* values = reinterpret_cast<const long*>(data);
+        for (unsigned long i = 0; i < count; ++i)
+        {
+            icon.push_back(static_cast<unsigned long>(values[i]) & 0xFFFFFFFFul);
+        }
+    }
+    XFree(data);
+    return icon;
+}
+
 bool EditorSession::destroyWindowFromOutside()
 {
     if (!ensureX())

@@ -154,6 +154,9 @@ class EditorSession
     // The window's WM_CLASS as "instance/class", and its _NET_WM_PID (-1 when unset).
     std::string windowClass();
     long windowPid();
+    // The window's _NET_WM_ICON: for each size its width, its height and its 0xAARRGGBB
+    // pixels; empty when unset.
+    std::vector<unsigned long> windowIcon();
     // Destroys the editor's window from the kit's own connection, as another program may.
     bool destroyWindowFromOutside();
     int display() const; // the X display number, -1 before the server started

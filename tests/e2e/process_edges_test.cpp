@@ -5,6 +5,7 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -128,12 +129,58 @@ TEST_F(EditorTest, LosingTheServerEndsWithOneLine)
               "gantrix: lost the connection to the X display ':" + std::to_string(display) + "'\n");
 }
 
-// Window managers and task lists find the window by its class and its process; a window that
-// another program destroys ends the editor with one line, like a lost server.
+// The installed icon of one size as 0xAARRGGBB pixels, row by row; empty when unreadable.
+std::vector<unsigned long> installedIcon(int size)
+{
+    const std::string path =
+        std::string(GANTRIX_ICON_DIR) + "/gantrix-" + std::to_string(size) + ".png";
+    png_image read = {};
+    read.version = PNG_IMAGE_VERSION;
+    std::vector<unsigned long> argb;
+    if (png_image_begin_read_from_file(&read, path.c_str()) == 0)
+    {
+        return argb;
+    }
+    read.format = PNG_FORMAT_ARGB;
+    std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(read));
+    if (png_image_finish_read(&read, nullptr, bytes.data(), 0, nullptr) == 0 ||
+        read.width != static_cast<png_uint_32>(size) || read.height != read.width)
+    {
+        return argb;
+    }
+    for (size_t i = 0; i + 3 < bytes.size(); i += 4)
+    {
+        argb.push_back(static_cast<unsigned long>(bytes[i]) << 24 | bytes[i + 1] << 16 |
+                       bytes[i + 2] << 8 | bytes[i + 3]);
+    }
+    return argb;
+}
+
+// Window managers and task lists find the window by its class and its process and show it
+// with the same icon as the desktop entry; a window that another program destroys ends the
+// editor with one line, like a lost server.
 TEST_F(EditorTest, WindowNamesItselfAndEndsWithOneLineWhenDestroyed)
 {
     EXPECT_EQ(editor.windowClass(), "gantrix/Gantrix");
     EXPECT_EQ(editor.windowPid(), static_cast<long>(editor.pid()));
+    const std::vector<unsigned long> icon = editor.windowIcon();
+    size_t at = 0;
+    for (int size : {16, 32, 48})
+    {
+        ASSERT_LE(at + 2, icon.size()) << "no icon of " << size << " pixels";
+        EXPECT_EQ(icon[at], static_cast<unsigned long>(size));
+        EXPECT_EQ(icon[at + 1], static_cast<unsigned long>(size));
+        const std::vector<unsigned long> expected = installedIcon(size);
+        ASSERT_EQ(expected.size(), static_cast<size_t>(size * size));
+        ASSERT_LE(at + 2 + expected.size(), icon.size());
+        const std::vector<unsigned long> shown(icon.begin() + static_cast<long>(at + 2),
+                                               icon.begin() +
+                                                   static_cast<long>(at + 2 + expected.size()));
+        EXPECT_EQ(shown, expected)
+            << "the " << size << "-pixel icon differs from gantrix-" << size << ".png";
+        at += 2 + expected.size();
+    }
+    EXPECT_EQ(at, icon.size());
 
     const int display = editor.display();
     ASSERT_TRUE(editor.destroyWindowFromOutside());
