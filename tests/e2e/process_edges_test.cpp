@@ -5,6 +5,7 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
+#include <fstream>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -181,6 +182,16 @@ TEST_F(EditorTest, WindowNamesItselfAndEndsWithOneLineWhenDestroyed)
         at += 2 + expected.size();
     }
     EXPECT_EQ(at, icon.size());
+    // The desktop entry names the same class, so a desktop shows the running window as the
+    // entry's program rather than as a stranger.
+    std::ifstream entry(GANTRIX_DESKTOP_ENTRY);
+    std::string line;
+    std::string entryClass = "(none)";
+    while (std::getline(entry, line))
+    {
+        entryClass = line.rfind("StartupWMClass=", 0) == 0 ? line.substr(15) : entryClass;
+    }
+    EXPECT_EQ("gantrix/" + entryClass, editor.windowClass());
 
     const int display = editor.display();
     ASSERT_TRUE(editor.destroyWindowFromOutside());
