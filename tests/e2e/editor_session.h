@@ -43,6 +43,10 @@ constexpr Millis OUTPUT_TIMEOUT{10000};
 // Whether `text` holds a report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer.
 bool holdsSanitizerReport(const std::string& text);
 
+// The editor's icon of one size as the desktop gets it (desktop/icons/gantrix-SIZE.png):
+// 0xAARRGGBB pixels row by row; empty when unreadable.
+std::vector<unsigned long> installedIcon(int size);
+
 // A copy of the window's pixels; width 0 when the grab failed.
 struct WindowImage
 {

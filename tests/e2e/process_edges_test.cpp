@@ -6,7 +6,6 @@
 
 #include <X11/keysym.h>
 #include <fstream>
-#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -128,33 +127,6 @@ TEST_F(EditorTest, LosingTheServerEndsWithOneLine)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(editor.stderrText(),
               "gantrix: lost the connection to the X display ':" + std::to_string(display) + "'\n");
-}
-
-// The installed icon of one size as 0xAARRGGBB pixels, row by row; empty when unreadable.
-std::vector<unsigned long> installedIcon(int size)
-{
-    const std::string path =
-        std::string(GANTRIX_ICON_DIR) + "/gantrix-" + std::to_string(size) + ".png";
-    png_image read = {};
-    read.version = PNG_IMAGE_VERSION;
-    std::vector<unsigned long> argb;
-    if (png_image_begin_read_from_file(&read, path.c_str()) == 0)
-    {
-        return argb;
-    }
-    read.format = PNG_FORMAT_ARGB;
-    std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(read));
-    if (png_image_finish_read(&read, nullptr, bytes.data(), 0, nullptr) == 0 ||
-        read.width != static_cast<png_uint_32>(size) || read.height != read.width)
-    {
-        return argb;
-    }
-    for (size_t i = 0; i + 3 < bytes.size(); i += 4)
-    {
-        argb.push_back(static_cast<unsigned long>(bytes[i]) << 24 | bytes[i + 1] << 16 |
-                       bytes[i + 2] << 8 | bytes[i + 3]);
-    }
-    return argb;
 }
 
 // Window managers and task lists find the window by its class and its process and show it
