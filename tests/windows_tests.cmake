@@ -46,3 +46,9 @@ foreach(name scene_pixels_test frame_equality_test)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS windows TIMEOUT 180)
 endforeach()
+
+# The zip's text files, as cmake/package_windows.cmake writes them; no Wine needed.
+add_test(NAME windows_zip_texts
+         COMMAND ${CMAKE_COMMAND} -DZIP_TEXTS=${PROJECT_BINARY_DIR}/zip -P
+                 ${CMAKE_CURRENT_SOURCE_DIR}/windows_zip_texts.cmake)
+set_tests_properties(windows_zip_texts PROPERTIES LABELS windows TIMEOUT 120)
