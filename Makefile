@@ -13,9 +13,11 @@ ASAN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Debug -DGANTRIX_SANITIZE=ON
 
 .PHONY: run test build clean
 
+# Running needs no test tools, so `make run` builds without the tests; `make build` turns them
+# back on in the same folder, so neither target depends on what the other left in the cache.
 run:
 	@scripts/install-deps run
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DGANTRIX_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS) --target gantrix
 	$(BUILD)/gantrix
 
@@ -23,23 +25,25 @@ run:
 # under Wine beside the Linux editor.
 build: windows
 	@scripts/install-deps test
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) \
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DGANTRIX_BUILD_TESTS=ON \
 		-DGANTRIX_WINDOWS_EDITOR=$(abspath $(WINDOWS_BUILD))/gantrix.exe >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 # The sanitizer run halts on the first report of any test or of an editor a test starts;
 # tests/sanitizer/run sets the options; tests/sanitizer/lsan.supp gives each suppression's reason.
 # The Wine prefix is made anew, once for the whole run, before the first test needs it.
+# An empty test list fails: a build configured without its tests must not pass as green.
+CTEST = ctest --output-on-failure --no-tests=error -j$(JOBS)
 test: export GANTRIX_WINE_PREFIX = $(abspath $(WINDOWS_BUILD))/wine-prefix
 test: build format-check
 	@rm -rf $(WINDOWS_BUILD)/wine-prefix
 	@scripts/with-wine --prepare
-	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	$(CTEST) --test-dir $(BUILD)
 	@cmake --build $(WINDOWS_BUILD) -j$(JOBS)
-	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
-	@cmake -S . -B $(ASAN_BUILD) $(ASAN_CMAKE_FLAGS) >/dev/null
+	$(CTEST) --test-dir $(WINDOWS_BUILD)
+	@cmake -S . -B $(ASAN_BUILD) $(ASAN_CMAKE_FLAGS) -DGANTRIX_BUILD_TESTS=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
-	tests/sanitizer/run ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+	tests/sanitizer/run $(CTEST) --test-dir $(ASAN_BUILD)
 
 # Every C++ file in the house format (.clang-format); `clang-format -i FILE` puts one right.
 .PHONY: format-check
@@ -116,7 +120,7 @@ windows-configure:
 	@scripts/install-deps windows
 	@JOBS=$(JOBS) scripts/build-windows-deps $(WINDOWS_BUILD)/deps
 	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-		-DGANTRIX_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps/prefix $(WINDOWS_CMAKE_FLAGS) >/dev/null
+		-DGANTRIX_BUILD_TESTS=ON -DGANTRIX_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps/prefix $(WINDOWS_CMAKE_FLAGS) >/dev/null
 
 windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j$(JOBS) --target gantrix
@@ -128,7 +132,7 @@ test-windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j$(JOBS)
 	@rm -rf $(WINDOWS_BUILD)/wine-prefix
 	@scripts/with-wine --prepare
-	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j$(JOBS)
+	$(CTEST) --test-dir $(WINDOWS_BUILD)
 
 # gantrix-<version>-win64.zip: the .exe, the README, the changelog, the copyright file and
 # the licences of what the .exe links statically (third-party-licences.txt).

@@ -1,10 +1,31 @@
-# The Windows zip (make package-windows): gantrix-<version>-win64.zip holding gantrix.exe,
-# the README, the changelog, the copyright and licence, and the licences of the libraries in
-# the .exe, in one folder of the same name.
+# The Windows zip (make package-windows): gantrix-<version>-win64.zip holding gantrix.exe, a
+# README written for Windows users, the changelog, the licence and copyright, and the licences
+# of the libraries in the .exe, in one folder of the same name. Every text file in it is a .txt
+# with CR LF line ends, so a double click opens it and any editor shows its lines.
 # The editor itself goes to the top of it (CMAKE_INSTALL_BINDIR, cmake/windows.cmake).
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/changelog DESTINATION . RENAME changelog.txt)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright DESTINATION . RENAME copyright.txt)
+
+# Writes `text` to the build folder as `name` with CR LF line ends and puts it in the zip.
+function(gantrix_windows_text name text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${PROJECT_BINARY_DIR}/zip/${name} "${text}")
+    install(FILES ${PROJECT_BINARY_DIR}/zip/${name} DESTINATION .)
+endfunction()
+
+# The same for a file; CONFIGURE fills in its @PROJECT_VERSION@.
+function(gantrix_windows_text_file name source)
+    file(READ ${source} text)
+    if(ARGV2 STREQUAL CONFIGURE)
+        string(CONFIGURE "${text}" text @ONLY)
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    gantrix_windows_text(${name} "${text}")
+endfunction()
+
+gantrix_windows_text_file(README.txt ${PROJECT_SOURCE_DIR}/docs/README-windows.txt CONFIGURE)
+gantrix_windows_text_file(LICENSE.txt ${PROJECT_SOURCE_DIR}/LICENSE)
+gantrix_windows_text_file(changelog.txt ${PROJECT_BINARY_DIR}/docs/changelog)
+gantrix_windows_text_file(copyright.txt ${PROJECT_BINARY_DIR}/docs/copyright)
 
 # The .exe of the MinGW-w64 build carries freeglut, MinGW-w64's runtime and winpthreads, and
 # GCC's libstdc++ and libgcc, linked in statically; their licences come with it in the zip,
@@ -33,8 +54,7 @@ if(MINGW)
         string(APPEND GANTRIX_LICENCES_TEXT "\n${heading}\n${rule}\n\n${text}")
         set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${licence}")
     endforeach()
-    file(WRITE ${PROJECT_BINARY_DIR}/third-party-licences.txt "${GANTRIX_LICENCES_TEXT}")
-    install(FILES ${PROJECT_BINARY_DIR}/third-party-licences.txt DESTINATION .)
+    gantrix_windows_text(third-party-licences.txt "${GANTRIX_LICENCES_TEXT}")
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -4,26 +4,54 @@
 # The man page and the changelog, compressed as Debian keeps them; -n leaves out the name
 # and time, so the same text always gives the same bytes.
 set(GANTRIX_COMPRESSED_DOCS)
-foreach(doc gantrix.1 changelog)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${doc}.gz
-                       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/${doc}
-                               ${CMAKE_BINARY_DIR}/${doc}
-                       COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/${doc}
-                       DEPENDS ${PROJECT_SOURCE_DIR}/docs/${doc}
+foreach(doc ${PROJECT_SOURCE_DIR}/docs/gantrix.1 ${PROJECT_BINARY_DIR}/docs/changelog)
+    get_filename_component(name ${doc} NAME)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${name}.gz
+                       COMMAND ${CMAKE_COMMAND} -E copy ${doc} ${CMAKE_BINARY_DIR}/${name}
+                       COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/${name}
+                       DEPENDS ${doc}
                        VERBATIM)
-    list(APPEND GANTRIX_COMPRESSED_DOCS ${CMAKE_BINARY_DIR}/${doc}.gz)
+    list(APPEND GANTRIX_COMPRESSED_DOCS ${CMAKE_BINARY_DIR}/${name}.gz)
 endforeach()
 add_custom_target(gantrix_docs ALL DEPENDS ${GANTRIX_COMPRESSED_DOCS})
 install(FILES ${CMAKE_BINARY_DIR}/gantrix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_BINARY_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The Debian package (make package). Only the editor, its man page, the changelog and the
-# copyright file are installed; tests and benchmarks install nothing.
+# The desktop's menu entry, the icon in the hicolor theme at the usual sizes and as a drawing,
+# and the AppStream description that software centres show. The entry and the description share
+# one id; the window's class (Gantrix) ties the running window to the entry.
+set(GANTRIX_DESKTOP_ID org.gantrix.Gantrix)
+install(FILES desktop/${GANTRIX_DESKTOP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+install(FILES desktop/${GANTRIX_DESKTOP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
+foreach(size 16 32 48 64 128 256)
+    install(FILES desktop/icons/gantrix-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps
+            RENAME gantrix.png)
+endforeach()
+install(FILES desktop/icons/gantrix.svg
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+
+# The compiler's notes (.comment, .note) mean nothing on a user's machine; they go, as Debian
+# strips its own packages' programs. The symbols go too when the install strips.
+if(CMAKE_OBJCOPY)
+    install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+                                  --remove-section=.note
+                                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/gantrix\"
+                                  RESULT_VARIABLE failed)
+                  if(failed)
+                      message(FATAL_ERROR \"cannot remove the compiler's notes from gantrix\")
+                  endif()")
+endif()
+
+# The Debian package (make package). Only the editor, its man page, the changelog, the
+# copyright file and the desktop files are installed; tests and benchmarks install nothing.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME gantrix)
 set(CPACK_PACKAGE_VENDOR "Gantrix developers")
-set(CPACK_PACKAGE_CONTACT "Gantrix developers <gantrix@localhost>")
+set(CPACK_PACKAGE_CONTACT "${GANTRIX_MAINTAINER}")
 # The Expat (MIT) licence; the package carries it in docs/copyright.
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive editor for two-dimensional ships")

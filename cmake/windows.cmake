@@ -3,6 +3,8 @@
 # it); freeglut there is the static library scripts/build-windows-deps builds. Another
 # compiler (a native MSVC build) takes none of those flags and finds an installed freeglut,
 # with its import library, through CMake's FindGLUT.
+# The program's icon, version and manifest are compiled from a resource script.
+enable_language(RC)
 if(MINGW)
     add_compile_definitions(FREEGLUT_STATIC)
     add_link_options(-static -static-libgcc -static-libstdc++)

@@ -1,4 +1,5 @@
 #include "platform/display.h"
+#include "platform/window_icon.h"
 
 #include <GL/glx.h>
 
@@ -273,6 +274,7 @@ void nameWindowForDesktop()
     const long pid = static_cast<long>(getpid());
     XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&pid), 1);
+    showWindowIcon();
     XFlush(display);
 }
 

@@ -24,6 +24,19 @@ gantrix_wine_test(bind_grid_test gantrix_bind gantrix_shipfile)
 gantrix_wine_test(file_source_win32_test gantrix_shipfile)
 gantrix_wine_test(file_replacement_win32_test gantrix_shipfile gantrix_edit)
 gantrix_wine_test(console_win32_test gantrix_platform)
+# The program's resources, read from gantrix.exe; this test carries the same ones, so its own
+# process shows what the manifest asks of Windows.
+gantrix_wine_test(windows_resources_test gantrix_resources version)
+file(RELATIVE_PATH editor_from_tests ${CMAKE_CURRENT_BINARY_DIR}
+     ${CMAKE_BINARY_DIR}/gantrix${CMAKE_EXECUTABLE_SUFFIX})
+string(REPLACE "/" "\\\\" editor_from_tests "${editor_from_tests}")
+target_compile_definitions(windows_resources_test PRIVATE WINVER=0x0A00 _WIN32_WINNT=0x0A00
+                           GANTRIX_EDITOR_FROM_TESTS=L"${editor_from_tests}"
+                           GANTRIX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+                           GANTRIX_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+                           GANTRIX_VERSION_PATCH=${PROJECT_VERSION_PATCH}
+                           GANTRIX_VERSION_TEXT="${PROJECT_VERSION}")
+add_dependencies(windows_resources_test gantrix)
 
 # Real OpenGL in a window, on a private Xvfb.
 add_library(gantrix_test_window STATIC glut_window.cpp)
@@ -35,3 +48,9 @@ foreach(name scene_pixels_test frame_equality_test)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS windows TIMEOUT 180)
 endforeach()
+
+# The zip's text files, as cmake/package_windows.cmake writes them; no Wine needed.
+add_test(NAME windows_zip_texts
+         COMMAND ${CMAKE_COMMAND} -DZIP_TEXTS=${PROJECT_BINARY_DIR}/zip -P
+                 ${CMAKE_CURRENT_SOURCE_DIR}/windows_zip_texts.cmake)
+set_tests_properties(windows_zip_texts PROPERTIES LABELS windows TIMEOUT 120)

@@ -1118,6 +1118,62 @@ long EditorSession::windowPid()
     return pid;
 }
 
+std::vector<unsigned long> installedIcon(int size)
+{
+    const std::string path =
+        std::string(GANTRIX_ICON_DIR) + "/gantrix-" + std::to_string(size) + ".png";
+    png_image read = {};
+    read.version = PNG_IMAGE_VERSION;
+    std::vector<unsigned long> argb;
+    if (png_image_begin_read_from_file(&read, path.c_str()) == 0)
+    {
+        return argb;
+    }
+    read.format = PNG_FORMAT_ARGB;
+    std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(read));
+    if (png_image_finish_read(&read, nullptr, bytes.data(), 0, nullptr) == 0 ||
+        read.width != static_cast<png_uint_32>(size) || read.height != read.width)
+    {
+        return argb;
+    }
+    for (size_t i = 0; i + 3 < bytes.size(); i += 4)
+    {
+        argb.push_back(static_cast<unsigned long>(bytes[i]) << 24 | bytes[i + 1] << 16 |
+                       bytes[i + 2] << 8 | bytes[i + 3]);
+    }
+    return argb;
+}
+
+std::vector<unsigned long> EditorSession::windowIcon()
+{
+    std::vector<unsigned long> icon;
+    if (!ensureX())
+    {
+        return icon;
+    }
+    Display* display = asDisplay(xDisplay);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const Atom property = XInternAtom(display, "_NET_WM_ICON", False);
+    // Far more than any icon the editor sets, so a truncated read shows as `after` > 0.
+    const long longest = 1 << 20;
+    if (XGetWindowProperty(display, editorWindow, property, 0, longest, False, XA_CARDINAL, &type,
+                           &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32 && after == 0)
+    {
+        const long* values = reinterpret_cast<const long*>(data);
+        for (unsigned long i = 0; i < count; ++i)
+        {
+            icon.push_back(static_cast<unsigned long>(values[i]) & 0xFFFFFFFFul);
+        }
+    }
+    XFree(data);
+    return icon;
+}
+
 bool EditorSession::destroyWindowFromOutside()
 {
     if (!ensureX())
@@ -1393,6 +1449,10 @@ bool EditorSession::waitForFrames(int count, Millis timeout)
     Display* display = asDisplay(xDisplay);
     Window window = editorWindow;
     GC gc = XCreateGC(display, window, 0, nullptr);
+    // The probe goes over child windows too: Wine draws a program's OpenGL into a child
+    // window that covers the top-level one, where a probe clipped by children would never
+    // show, and every wait would end at once, before any frame.
+    XSetSubwindowMode(display, gc, IncludeInferiors);
     unsigned long probe = colourToPixel(PROBE_COLOUR);
     Clock::time_point deadline = Clock::now() + timeout;
     bool ok = true;

@@ -45,6 +45,10 @@ constexpr Millis OUTPUT_TIMEOUT{10000};
 // Whether `text` holds a report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer.
 bool holdsSanitizerReport(const std::string& text);
 
+// The editor's icon of one size as the desktop gets it (desktop/icons/gantrix-SIZE.png):
+// 0xAARRGGBB pixels row by row; empty when unreadable.
+std::vector<unsigned long> installedIcon(int size);
+
 // A copy of the window's pixels; width 0 when the grab failed.
 struct WindowImage
 {
@@ -163,6 +167,9 @@ class EditorSession
     // The window's WM_CLASS as "instance/class", and its _NET_WM_PID (-1 when unset).
     std::string windowClass();
     long windowPid();
+    // The window's _NET_WM_ICON: for each size its width, its height and its 0xAARRGGBB
+    // pixels; empty when unset.
+    std::vector<unsigned long> windowIcon();
     // Destroys the editor's window from the kit's own connection, as another program may.
     bool destroyWindowFromOutside();
     int display() const; // the X display number, -1 before the server started

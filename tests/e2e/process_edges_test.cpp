@@ -5,6 +5,7 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -146,12 +147,41 @@ TEST_F(EditorTest, LosingTheServerEndsWithOneLine)
               "gantrix: lost the connection to the X display ':" + std::to_string(display) + "'\n");
 }
 
-// Window managers and task lists find the window by its class and its process; a window that
-// another program destroys ends the editor with one line, like a lost server.
+// Window managers and task lists find the window by its class and its process and show it
+// with the same icon as the desktop entry; a window that another program destroys ends the
+// editor with one line, like a lost server.
 TEST_F(EditorTest, WindowNamesItselfAndEndsWithOneLineWhenDestroyed)
 {
     EXPECT_EQ(editor.windowClass(), "gantrix/Gantrix");
     EXPECT_EQ(editor.windowPid(), static_cast<long>(editor.pid()));
+    const std::vector<unsigned long> icon = editor.windowIcon();
+    size_t at = 0;
+    for (int size : {16, 32, 48})
+    {
+        ASSERT_LE(at + 2, icon.size()) << "no icon of " << size << " pixels";
+        EXPECT_EQ(icon[at], static_cast<unsigned long>(size));
+        EXPECT_EQ(icon[at + 1], static_cast<unsigned long>(size));
+        const std::vector<unsigned long> expected = installedIcon(size);
+        ASSERT_EQ(expected.size(), static_cast<size_t>(size * size));
+        ASSERT_LE(at + 2 + expected.size(), icon.size());
+        const std::vector<unsigned long> shown(icon.begin() + static_cast<long>(at + 2),
+                                               icon.begin() +
+                                                   static_cast<long>(at + 2 + expected.size()));
+        EXPECT_EQ(shown, expected)
+            << "the " << size << "-pixel icon differs from gantrix-" << size << ".png";
+        at += 2 + expected.size();
+    }
+    EXPECT_EQ(at, icon.size());
+    // The desktop entry names the same class, so a desktop shows the running window as the
+    // entry's program rather than as a stranger.
+    std::ifstream entry(GANTRIX_DESKTOP_ENTRY);
+    std::string line;
+    std::string entryClass = "(none)";
+    while (std::getline(entry, line))
+    {
+        entryClass = line.rfind("StartupWMClass=", 0) == 0 ? line.substr(15) : entryClass;
+    }
+    EXPECT_EQ("gantrix/" + entryClass, editor.windowClass());
 
     const int display = editor.display();
     ASSERT_TRUE(editor.destroyWindowFromOutside());

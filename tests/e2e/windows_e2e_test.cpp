@@ -4,6 +4,7 @@
 #include "editor_session.h"
 
 #include <X11/keysym.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -179,6 +180,20 @@ TEST(WindowsEditor, SameInputGivesTheSameShipFileAndPixelsAsTheLinuxEditor)
     const WindowGeometry geometry = windowsEditor.windowGeometry();
     EXPECT_EQ(geometry.width, 900);
     EXPECT_EQ(geometry.height, 900);
+    // The toolkit put the program's icon on its window, which Wine hands on to X.
+    const std::vector<unsigned long> icon = windowsEditor.windowIcon();
+    const std::vector<unsigned long> icon32 = installedIcon(32);
+    ASSERT_EQ(icon32.size(), 32u * 32u);
+    bool shown = false;
+    for (size_t at = 0; at + 2 <= icon.size(); at += 2 + icon[at] * icon[at + 1])
+    {
+        const size_t end = std::min(icon.size(), at + 2 + icon[at] * icon[at + 1]);
+        shown =
+            shown || (icon[at] == 32 && icon[at + 1] == 32 &&
+                      std::vector<unsigned long>(icon.begin() + static_cast<long>(at + 2),
+                                                 icon.begin() + static_cast<long>(end)) == icon32);
+    }
+    EXPECT_TRUE(shown) << "the window does not show the 32-pixel gantrix.png";
     ASSERT_TRUE(editAndSave(windowsEditor));
     EXPECT_EQ(windowsEditor.readWorkFile("ship.hul"), EDITED_SHIP);
     EXPECT_EQ(windowsEditor.stdoutText(), "SAVED!\r\n");
