@@ -175,14 +175,14 @@ struct LabelView
     WorldBox nearby;  // a label whose attachment lies outside this has an invalid position
 };
 
-static LabelView labelView(const EditorState& e)
+static LabelView labelView(const WindowView& view)
 {
     LabelView v;
-    v.width = e.windowWidth;
-    v.height = e.windowHeight;
-    v.origin = Vec2{static_cast<double>(e.viewOrigin.x), static_cast<double>(e.viewOrigin.y)};
-    v.valid = viewReach(e, 1.0);
-    v.glyphs = viewReach(e, LABEL_SCISSOR_MARGIN);
+    v.width = view.width;
+    v.height = view.height;
+    v.origin = Vec2{static_cast<double>(view.origin.x), static_cast<double>(view.origin.y)};
+    v.valid = viewReach(view, 1.0);
+    v.glyphs = viewReach(view, LABEL_SCISSOR_MARGIN);
     v.lists = labelGlyphLists();
     // A raster position lies left of and below its attachment by at most the offsets of the
     // widest glyph, and a little more for the rounding.
@@ -267,7 +267,7 @@ static void drawLabel(const Attachment& a, const LabelView& v)
     }
 }
 
-void drawAttachments(const Ship& s, const EditorState& view)
+void drawAttachments(const Ship& s, const WindowView& view)
 {
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ship.h"
+#include "render/window_view.h"
 
 // Length of a bound marker's arm, world units.
 constexpr double MARKER_ARM_LENGTH = 20.0;
@@ -9,7 +10,7 @@ constexpr double MARKER_ARM_LENGTH = 20.0;
 // edge's midpoint, at right angles, on the right of the edge walked from p to q.
 Vec2 markerArmTip(Vec2 p, Vec2 q);
 
-// The attachment pass of a frame seen through the view of `view`: draws each attachment's
+// The attachment pass of a frame seen through `view`: draws each attachment's
 // marker, from the binding the frame gave it, and its label, leaving out those that
 // cannot show in the window.
-void drawAttachments(const Ship& s, const EditorState& view);
+void drawAttachments(const Ship& s, const WindowView& view);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ship.h"
+#include "render/window_view.h"
 
 #include <algorithm>
 #include <cassert>
@@ -25,10 +26,10 @@ struct WorldBox
     double top = 0.0;
 };
 
-// The part of the world that `state`'s view shows, widened by `pixels` on every side and by
-// what single-precision GL may round its coordinates by. Before the first reshape the
-// projection is not yet the view's, so it is the whole world.
-WorldBox viewReach(const EditorState& state, double pixels);
+// The part of the world that `view` shows, widened by `pixels` on every side and by what
+// single-precision GL may round its coordinates by. Before the first reshape the projection
+// is not yet the view's, so it is the whole world.
+WorldBox viewReach(const WindowView& view, double pixels);
 
 // Whether a shape whose points are `points` may touch the window whose reach is `reach`.
 // A point beyond single precision may turn into NaN in GL, where it lands is not known,

@@ -81,8 +81,8 @@ Feedback drawForFeedback()
     std::vector<GLfloat> buffer(1 << 20);
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
     glRenderMode(GL_FEEDBACK);
-    drawScene(ship.triangles, ship.pendingPoints, editor);
-    drawAttachments(ship, editor);
+    drawScene(ship.triangles, ship.pendingPoints, editorView(editor));
+    drawAttachments(ship, editorView(editor));
     const GLint size = glRenderMode(GL_RENDER);
     EXPECT_GT(size, 0) << "the feedback buffer overflowed";
     // Each vertex is x, y, z, then the colour as r, g, b, a.
@@ -152,7 +152,8 @@ class ScenePixels : public ::testing::Test
         editor = EditorState{};
         editor.windowWidth = e.windowWidth;
         editor.windowHeight = e.windowHeight;
-        setFrameView(editor); // as a frame would, for the tests that draw only parts of one
+        setFrameView(
+            editorView(editor)); // as a frame would, for the tests that draw only parts of one
     }
 
     // Binds and draws one frame as the display callback does, and reads it from the back
@@ -161,7 +162,7 @@ class ScenePixels : public ::testing::Test
     void drawAndRead()
     {
         bindFrame(frameBinding, ship.triangles, ship.attachments);
-        drawFrame(ship, editor);
+        drawFrame(ship, editorView(editor));
         pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
