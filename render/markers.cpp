@@ -1,8 +1,8 @@
 #include "render/markers.h"
 
 #include "model/table_sqrt.h"
+#include "render/cull.h"
 #include "render/gl_vertex.h"
-#include "render/reach.h"
 
 #include <GL/freeglut.h>
 

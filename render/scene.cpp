@@ -1,7 +1,7 @@
 #include "render/scene.h"
 
+#include "render/cull.h"
 #include "render/gl_vertex.h"
-#include "render/reach.h"
 
 #include <GL/freeglut.h>
 

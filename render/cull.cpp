@@ -1,4 +1,4 @@
-#include "render/reach.h"
+#include "render/cull.h"
 
 WorldBox viewReach(const WindowView& view, double pixels)
 {

@@ -1,5 +1,8 @@
 #include "platform/key_state.h"
 
+// The key state followed from the toolkit's key and modifier events as they arrive, so that it
+// answers for the event being handled; nothing here asks the system.
+
 namespace
 {
 // Codes the toolkit uses for modifier presses reported as special keys.

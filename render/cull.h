@@ -7,8 +7,9 @@
 #include <cassert>
 #include <cmath>
 
-// What decides whether a shape can touch the window, so that the scene and the markers send
-// GL only shapes that can: the view's reach in the world, and the box tests against it.
+// Culling: what decides whether a shape can touch the window, so that the scene and the
+// markers send GL only the shapes that can: the view's reach in the world, and the box tests
+// against it.
 
 // Shapes reach this far beyond their points, pixels: half the largest dot (16 pixels) and
 // as much again, so that wide lines, dots and rounding all stay inside it.
