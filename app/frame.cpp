@@ -10,6 +10,9 @@ WindowView editorView(const EditorState& e)
     return WindowView{e.viewOrigin, e.windowWidth, e.windowHeight};
 }
 
+// The frame's GL state, set in this one place at the start of every frame from `view`: the
+// viewport over the whole window, the projection showing the view's square, and the identity
+// modelview. Before the first reshape GL's own defaults stay.
 void setFrameView(const WindowView& view)
 {
     if (view.width == 0 && view.height == 0)

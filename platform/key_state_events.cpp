@@ -42,6 +42,7 @@ bool isKeyDown(Key key)
     return false;
 }
 
+// Sets one key as if only its left-hand key were held or released.
 void setKeyDown(Key key, bool down)
 {
     switch (key)

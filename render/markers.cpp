@@ -37,6 +37,8 @@ static void drawDot(const Vec2& at, float size)
     glEnd();
 }
 
+// Where the arm of a marker on the edge from p to q ends: MARKER_ARM_LENGTH from the
+// edge's midpoint, at right angles, on the right of the edge walked from p to q.
 Vec2 markerArmTip(Vec2 p, Vec2 q)
 {
     const Vec2 m = midpoint(p, q);

@@ -8,6 +8,7 @@
 #include "render/markers.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
+#include "tests/program_internals.h"
 #include "tests/test_support.h"
 
 #include <GL/freeglut.h>
