@@ -295,9 +295,9 @@ void exitIfWindowDestroyed()
     XGetWindowAttributes(windowDisplay, shownWindow, &attributes);
 }
 
-// The toolkit asks the X input extension for enter and leave events and keeps the data of
-// those about the root window, which a drag leaving the window brings: 188 bytes each, never
-// freed. The window then takes the core X events the toolkit also asks for, which carry
+// The toolkit asks the X input extension for enter and leave events and keeps, never freeing
+// it, the data of each such event about the root window, which a drag leaving the window
+// brings. The window then takes the core X events the toolkit also asks for, which carry
 // everything the editor uses.
 static void useCoreInputEvents()
 {

@@ -131,9 +131,9 @@ static GLuint glyphLists = 0;
 static int widestGlyph = 0;
 
 // The software renderer draws a glyph from a display list out of a texture of all of them
-// that it builds once, where a glyph sent directly costs a texture and a draw of its own,
-// about five times as much. GL runs a list as the commands it holds, here the font's own
-// bitmap, so the pixels are the same.
+// that it builds once, where a glyph sent directly costs a texture and a draw of its own.
+// GL runs a list as the commands it holds, here the font's own bitmap, so the pixels are the
+// same.
 static GLuint labelGlyphLists()
 {
     // Made anew should this be another GL context than the last frame's.
@@ -230,10 +230,10 @@ static void drawLabel(const Attachment& a, const LabelView& v)
         return;
     }
 
-    // A glyph sent directly is drawn through a quad many times its size, which made a label
-    // cost more than all the rest of its marker; a scissor box around the glyphs keeps that
-    // to a few hundred pixels, and still saves a tenth with the display lists. It holds
-    // every pixel the glyphs can set, so the picture is the same.
+    // The renderer draws a glyph through a quad many times its size; a scissor box around the
+    // glyphs keeps the pixels it visits to a few hundred, whether the glyphs come from the
+    // display lists or are sent directly. It holds every pixel the glyphs can set, so the
+    // picture is the same.
     const bool scissored = v.width > 0 && v.height > 0 && std::isfinite(x) && std::isfinite(y);
     if (scissored)
     {
