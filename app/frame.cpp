@@ -33,5 +33,5 @@ void drawFrame(const Ship& s, const WindowView& view)
 {
     setFrameView(view);
     drawScene(s.triangles, s.pendingPoints, view);
-    drawAttachments(s, view);
+    drawAttachments(s.attachments, s.triangles, view);
 }

@@ -269,7 +269,8 @@ static void drawLabel(const Attachment& a, const LabelView& v)
     }
 }
 
-void drawAttachments(const Ship& s, const WindowView& view)
+void drawAttachments(const std::vector<Attachment>& attachments,
+                     const std::vector<Triangle>& triangles, const WindowView& view)
 {
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
@@ -281,12 +282,12 @@ void drawAttachments(const Ship& s, const WindowView& view)
                                reach.right + markerSize, reach.top + markerSize};
     const LabelView labels = labelView(view);
     glListBase(labels.lists);
-    for (const Attachment& a : s.attachments)
+    for (const Attachment& a : attachments)
     {
         const Vec2 at{a.x, a.y};
         if (mayTouch(&at, 1, markerReach))
         {
-            const MarkerPlace m = placeMarker(a, s.triangles);
+            const MarkerPlace m = placeMarker(a, triangles);
             if (mayTouch(m.points, m.bound ? 3 : 1, reach))
             {
                 drawMarker(a, m);

@@ -83,7 +83,7 @@ Feedback drawForFeedback()
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
     glRenderMode(GL_FEEDBACK);
     drawScene(ship.triangles, ship.pendingPoints, editorView(editor));
-    drawAttachments(ship, editorView(editor));
+    drawAttachments(ship.attachments, ship.triangles, editorView(editor));
     const GLint size = glRenderMode(GL_RENDER);
     EXPECT_GT(size, 0) << "the feedback buffer overflowed";
     // Each vertex is x, y, z, then the colour as r, g, b, a.
