@@ -28,7 +28,7 @@ void onDisplay()
     // Binding belongs to the frame, so a save between frames writes what the last frame
     // found; it redoes only what the edits since that frame can have changed.
     bindFrame(frameBinding, s.triangles, s.attachments);
-    drawFrame(s, editor);
+    drawFrame(s, editorView(editor));
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();
     glutPostRedisplay();

@@ -28,5 +28,5 @@ void handlePointerButton(PointerButton button, bool pressed, int x, int y)
     // The event's own position first: it updates the pointer and carries any pan or
     // drag in progress to here before the button changes anything.
     handlePointerMotion(x, y);
-    pointerButtonAction(button, pressed, x, y);
+    pointerButtonCommand(button, pressed, x, y);
 }

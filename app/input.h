@@ -1,7 +1,8 @@
 #pragma once
 
-// Pointer handling behind the toolkit's mouse and motion callbacks, free of toolkit calls
-// so that it runs the same in tests. Key states come from the platform key-state layer.
+// Pointer handling behind the toolkit's mouse and motion callbacks. It makes no toolkit calls:
+// it works on the pixel positions the callbacks pass on, and asks the platform's key state for
+// the keys.
 
 #include "edit/pointer_edit.h"
 

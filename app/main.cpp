@@ -14,17 +14,14 @@ int main(int argc, char** argv)
 
     // The toolkit would end the program with a terse message of its own; say what to do.
     std::string reason;
-    if (!holdDisplay(argc, argv, reason))
+    if (!prepareDisplay(argc, argv, reason))
     {
         writeErrorLine("gantrix: " + reason);
         return 1;
     }
 
     createEditorWindow(&argc, argv);
-    releaseDisplay();
-    exitWhenDisplayLost();
-    useCoreInputEvents();
-    nameWindowForDesktop();
+    finishDisplay();
 
     glutKeyboardFunc(onKeyboard);
     glutDisplayFunc(onDisplay);

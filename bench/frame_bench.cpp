@@ -107,7 +107,7 @@ static void BM_FrameDrawing(benchmark::State& state)
     bindFrame(binding, ship.triangles, ship.attachments);
     for (auto _ : state)
     {
-        drawFrame(ship, editor);
+        drawFrame(ship, editorView(editor));
         glutSwapBuffers();
         glFinish();
     }

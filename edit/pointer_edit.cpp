@@ -66,7 +66,7 @@ void addPoint()
 }
 } // namespace
 
-void pointerButtonAction(PointerButton button, bool pressed, int x, int y)
+void pointerButtonCommand(PointerButton button, bool pressed, int x, int y)
 {
     EditorState& e = editor;
     if (button == PointerButton::Left)

@@ -11,7 +11,7 @@ enum class PointerButton
 
 // What a left or right press or release does, once the pointer of this event has been
 // mapped to world units (and any pan or drag step has run). x and y are in pixels.
-void pointerButtonAction(PointerButton button, bool pressed, int x, int y);
+void pointerButtonCommand(PointerButton button, bool pressed, int x, int y);
 
 // Moves every corner on the grid point under `previous` to the grid point under `next`.
 // Returns true when Control is held and a corner moved: the motion handling ends there.

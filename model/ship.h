@@ -26,7 +26,7 @@ inline int nextCorner(int k)
     return k == 2 ? 0 : k + 1;
 }
 
-// Every edge midpoint comes from here, so binding, markers and tests agree on it to the last
+// Every edge midpoint comes from here, so the binding and the markers agree on it to the last
 // bit; inline, as the binding takes one per edge on every frame.
 inline Vec2 midpoint(const Vec2& p, const Vec2& q)
 {

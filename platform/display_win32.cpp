@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <windows.h>
 
-// Set once the window exists (useCoreInputEvents is the first call made after that).
+// Set by finishDisplay, once the window exists.
 static bool windowOpen = false;
 
 // Windows has no display server to find or lose: the toolkit opens its window on the desktop
@@ -41,24 +41,23 @@ static void onToolkitError(const char* format, va_list arguments)
     std::exit(1);
 }
 
-bool holdDisplay(int, char**, std::string& reason)
+bool prepareDisplay(int, char**, std::string& reason)
 {
     reason.clear();
     glutInitErrorFunc(onToolkitError);
     return true;
 }
 
-void releaseDisplay() {}
+// The desktop finds a Windows window through its process already.
+static void nameWindowForDesktop() {}
 
-void exitWhenDisplayLost() {}
-
-void useCoreInputEvents()
+// Windows holds no connection to let go of, and the window takes the input it needs as it is;
+// from here on a toolkit error is the toolkit's failure, no longer a window that cannot open.
+void finishDisplay()
 {
     windowOpen = true;
+    nameWindowForDesktop();
 }
-
-// The desktop finds a Windows window through its process already.
-void nameWindowForDesktop() {}
 
 // A window closed by another program ends the toolkit's loop, and with it the editor.
 void exitIfWindowDestroyed() {}

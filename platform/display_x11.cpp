@@ -16,7 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// The connection prepareDisplay holds until the toolkit has its own.
 static Display* heldDisplay = nullptr;
+
+static void releaseDisplay();
 
 // The X error the display check's own requests raised; 0 when none.
 static int checkError = 0;
@@ -144,7 +147,7 @@ static bool checkOpenGlApart(const char* name, const char* shown, std::string& r
     return false;
 }
 
-bool holdDisplay(int argc, char** argv, std::string& reason)
+bool prepareDisplay(int argc, char** argv, std::string& reason)
 {
     const char* name = nullptr;
     for (int i = 1; i + 1 < argc; i++)
@@ -186,7 +189,8 @@ bool holdDisplay(int argc, char** argv, std::string& reason)
     return true;
 }
 
-void releaseDisplay()
+// Closes the connection prepareDisplay opened.
+static void releaseDisplay()
 {
     if (heldDisplay != nullptr)
     {
@@ -244,7 +248,9 @@ static int onRequestFailed(Display* display, XErrorEvent* event)
     _exit(1);
 }
 
-void exitWhenDisplayLost()
+// From now on a lost connection to the X server, or a request it refuses, ends the editor
+// with one line on stderr naming the display, and exit status 1.
+static void exitWhenDisplayLost()
 {
     XSetIOErrorHandler(onConnectionLost);
     XSetErrorHandler(onRequestFailed);
@@ -254,7 +260,9 @@ void exitWhenDisplayLost()
 static Display* windowDisplay = nullptr;
 static Window shownWindow = 0;
 
-void nameWindowForDesktop()
+// Gives the window its class ("gantrix", "Gantrix") and the editor's process id, by which
+// window managers, task lists and "end this window" commands find it.
+static void nameWindowForDesktop()
 {
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
@@ -289,7 +297,11 @@ void exitIfWindowDestroyed()
     XGetWindowAttributes(windowDisplay, shownWindow, &attributes);
 }
 
-void useCoreInputEvents()
+// The toolkit asks the X input extension for enter and leave events and keeps, never freeing
+// it, the data of each such event about the root window, which a drag leaving the window
+// brings. The window then takes the core X events the toolkit also asks for, which carry
+// everything the editor uses.
+static void useCoreInputEvents()
 {
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
@@ -300,4 +312,12 @@ void useCoreInputEvents()
     unsigned char noEvents[2] = {0, 0};
     XIEventMask mask = {XIAllMasterDevices, sizeof noEvents, noEvents};
     XISelectEvents(display, window, &mask, 1);
+}
+
+void finishDisplay()
+{
+    releaseDisplay();
+    exitWhenDisplayLost();
+    useCoreInputEvents();
+    nameWindowForDesktop();
 }

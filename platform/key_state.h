@@ -24,5 +24,3 @@ void noteSpecialKey(int specialKey, bool down);
 void noteCharacterKey(unsigned char character, bool down);
 // The window lost the keyboard: releases may go elsewhere, so nothing stays down.
 void releaseAllKeys();
-// Sets one key directly; for callers that learn the state some other way.
-void setKeyDown(Key key, bool down);

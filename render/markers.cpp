@@ -1,8 +1,8 @@
 #include "render/markers.h"
 
 #include "model/table_sqrt.h"
+#include "render/cull.h"
 #include "render/gl_vertex.h"
-#include "render/reach.h"
 
 #include <GL/freeglut.h>
 
@@ -37,6 +37,8 @@ static void drawDot(const Vec2& at, float size)
     glEnd();
 }
 
+// Where the arm of a marker on the edge from p to q ends: MARKER_ARM_LENGTH from the
+// edge's midpoint, at right angles, on the right of the edge walked from p to q.
 Vec2 markerArmTip(Vec2 p, Vec2 q)
 {
     const Vec2 m = midpoint(p, q);
@@ -129,9 +131,9 @@ static GLuint glyphLists = 0;
 static int widestGlyph = 0;
 
 // The software renderer draws a glyph from a display list out of a texture of all of them
-// that it builds once, where a glyph sent directly costs a texture and a draw of its own,
-// about five times as much. GL runs a list as the commands it holds, here the font's own
-// bitmap, so the pixels are the same.
+// that it builds once, where a glyph sent directly costs a texture and a draw of its own.
+// GL runs a list as the commands it holds, here the font's own bitmap, so the pixels are the
+// same.
 static GLuint labelGlyphLists()
 {
     // Made anew should this be another GL context than the last frame's.
@@ -175,14 +177,14 @@ struct LabelView
     WorldBox nearby;  // a label whose attachment lies outside this has an invalid position
 };
 
-static LabelView labelView(const EditorState& e)
+static LabelView labelView(const WindowView& view)
 {
     LabelView v;
-    v.width = e.windowWidth;
-    v.height = e.windowHeight;
-    v.origin = Vec2{static_cast<double>(e.viewOrigin.x), static_cast<double>(e.viewOrigin.y)};
-    v.valid = viewReach(e, 1.0);
-    v.glyphs = viewReach(e, LABEL_SCISSOR_MARGIN);
+    v.width = view.width;
+    v.height = view.height;
+    v.origin = Vec2{static_cast<double>(view.origin.x), static_cast<double>(view.origin.y)};
+    v.valid = viewReach(view, 1.0);
+    v.glyphs = viewReach(view, LABEL_SCISSOR_MARGIN);
     v.lists = labelGlyphLists();
     // A raster position lies left of and below its attachment by at most the offsets of the
     // widest glyph, and a little more for the rounding.
@@ -228,10 +230,10 @@ static void drawLabel(const Attachment& a, const LabelView& v)
         return;
     }
 
-    // A glyph sent directly is drawn through a quad many times its size, which made a label
-    // cost more than all the rest of its marker; a scissor box around the glyphs keeps that
-    // to a few hundred pixels, and still saves a tenth with the display lists. It holds
-    // every pixel the glyphs can set, so the picture is the same.
+    // The renderer draws a glyph through a quad many times its size; a scissor box around the
+    // glyphs keeps the pixels it visits to a few hundred, whether the glyphs come from the
+    // display lists or are sent directly. It holds every pixel the glyphs can set, so the
+    // picture is the same.
     const bool scissored = v.width > 0 && v.height > 0 && std::isfinite(x) && std::isfinite(y);
     if (scissored)
     {
@@ -267,7 +269,8 @@ static void drawLabel(const Attachment& a, const LabelView& v)
     }
 }
 
-void drawAttachments(const Ship& s, const EditorState& view)
+void drawAttachments(const std::vector<Attachment>& attachments,
+                     const std::vector<Triangle>& triangles, const WindowView& view)
 {
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
@@ -279,12 +282,12 @@ void drawAttachments(const Ship& s, const EditorState& view)
                                reach.right + markerSize, reach.top + markerSize};
     const LabelView labels = labelView(view);
     glListBase(labels.lists);
-    for (const Attachment& a : s.attachments)
+    for (const Attachment& a : attachments)
     {
         const Vec2 at{a.x, a.y};
         if (mayTouch(&at, 1, markerReach))
         {
-            const MarkerPlace m = placeMarker(a, s.triangles);
+            const MarkerPlace m = placeMarker(a, triangles);
             if (mayTouch(m.points, m.bound ? 3 : 1, reach))
             {
                 drawMarker(a, m);

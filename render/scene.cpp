@@ -1,7 +1,7 @@
 #include "render/scene.h"
 
+#include "render/cull.h"
 #include "render/gl_vertex.h"
-#include "render/reach.h"
 
 #include <GL/freeglut.h>
 
@@ -42,7 +42,7 @@ static float fillGreen(const Triangle& t)
 }
 
 void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& pending,
-               const EditorState& view)
+               const WindowView& view)
 {
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     std::vector<std::size_t>& touching = touchingTriangles;

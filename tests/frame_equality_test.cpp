@@ -8,6 +8,7 @@
 #include "render/markers.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
+#include "tests/program_internals.h"
 #include "tests/test_support.h"
 
 #include <GL/freeglut.h>
@@ -375,13 +376,13 @@ TEST(FrameEquality, DrawnFramesEqualTheFramesThatSendEverything)
             EditorState& e = editor;
             // Mostly over the grid, which ends 1300 units from the origin.
             e.viewOrigin = ViewOrigin{maker.pick(3001) - 1700, maker.pick(3001) - 1700};
-            setFrameView(e);
+            setFrameView(editorView(e));
             ship = maker.make(e);
             bindFrame(frameBinding, ship.triangles, ship.attachments);
 
             referenceDrawScene(ship);
             const std::vector<unsigned char> expected = readWindow();
-            drawFrame(ship, e);
+            drawFrame(ship, editorView(e));
             const std::vector<unsigned char> actual = readWindow();
             ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 

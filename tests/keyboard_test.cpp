@@ -2,6 +2,7 @@
 #include "platform/key_state.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"
+#include "tests/program_internals.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

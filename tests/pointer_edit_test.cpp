@@ -2,6 +2,7 @@
 #include "edit/pointer_edit.h"
 #include "platform/key_state.h"
 #include "test_support.h"
+#include "tests/program_internals.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

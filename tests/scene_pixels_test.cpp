@@ -12,6 +12,7 @@
 #include "render/markers.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
+#include "tests/program_internals.h"
 #include "tests/test_support.h"
 
 #include <GL/freeglut.h>
@@ -81,8 +82,8 @@ Feedback drawForFeedback()
     std::vector<GLfloat> buffer(1 << 20);
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
     glRenderMode(GL_FEEDBACK);
-    drawScene(ship.triangles, ship.pendingPoints, editor);
-    drawAttachments(ship, editor);
+    drawScene(ship.triangles, ship.pendingPoints, editorView(editor));
+    drawAttachments(ship.attachments, ship.triangles, editorView(editor));
     const GLint size = glRenderMode(GL_RENDER);
     EXPECT_GT(size, 0) << "the feedback buffer overflowed";
     // Each vertex is x, y, z, then the colour as r, g, b, a.
@@ -152,7 +153,8 @@ class ScenePixels : public ::testing::Test
         editor = EditorState{};
         editor.windowWidth = e.windowWidth;
         editor.windowHeight = e.windowHeight;
-        setFrameView(editor); // as a frame would, for the tests that draw only parts of one
+        // As a frame would, for the tests that draw only parts of one.
+        setFrameView(editorView(editor));
     }
 
     // Binds and draws one frame as the display callback does, and reads it from the back
@@ -160,8 +162,13 @@ class ScenePixels : public ::testing::Test
     // with this renderer the front buffer of a window on Xvfb reads back only black).
     void drawAndRead()
     {
+        drawAndRead(editorView(editor));
+    }
+
+    void drawAndRead(const WindowView& view)
+    {
         bindFrame(frameBinding, ship.triangles, ship.attachments);
-        drawFrame(ship, editor);
+        drawFrame(ship, view);
         pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -507,6 +514,32 @@ TEST_F(ScenePixels, LabelsSitOnTheirAttachmentsEvenBeforeTheFirstReshape)
     }
 }
 } // namespace
+
+// A frame shows the world through the view it is given, whatever the editor's own view: here
+// one 550 units right of and 150 above it, where every shape lies outside the editor's view.
+TEST_F(ScenePixels, FramesShowTheViewTheyAreDrawnThrough)
+{
+    const WindowView view{ViewOrigin{400, 0}, WINDOW_SIZE, WINDOW_SIZE};
+    ship.pendingPoints = {Vec2{401.0, 100.0}};
+    ship.triangles = {Triangle{{Vec2{600, 200}, Vec2{650, 200}, Vec2{600, 250}}}};
+    ship.attachments = {attachmentAt(690, 290, 0, false)};
+    drawAndRead(view);
+
+    // Three pixels a world unit, from the view's lower-left corner.
+    const auto pixel = [](double x, double y) {
+        return Pixel{static_cast<int>((x - 400.0) * 3.0), static_cast<int>(y * 3.0)};
+    };
+    // The pending point just inside the left border: its 11-pixel square is cut by it.
+    EXPECT_TRUE(isColour(at(pixel(401, 100)), YELLOW, 0));
+    EXPECT_TRUE(isColour(at(0, pixel(401, 100).y), YELLOW, 0));
+    // The triangle's corner and fill.
+    EXPECT_TRUE(isColour(at(pixel(600, 200)), RED, 0));
+    EXPECT_TRUE(isColour(at(pixel(610, 210)), blended(1.0, 0.0), 2));
+    // The unbound marker near the top right corner: a red ring round a black centre.
+    const Pixel marker = pixel(690, 290);
+    EXPECT_TRUE(isColour(at(marker), BLACK, 0));
+    EXPECT_TRUE(isColour(at(marker.x - 7, marker.y), RED, 0));
+}
 
 int main(int argc, char** argv)
 {

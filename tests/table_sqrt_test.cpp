@@ -1,4 +1,5 @@
 #include "model/table_sqrt.h"
+#include "tests/program_internals.h"
 
 #include <cmath>
 #include <cstring>

@@ -231,7 +231,7 @@ TEST(WindowsEditor, LoadsAndSavesAndAReadOnlyShipFileStaysAsItWas)
     ASSERT_TRUE(editor.waitForFrames(2));
     ASSERT_TRUE(editor.keyTap(XK_1));
     ASSERT_TRUE(editor.waitForStdout("SAVED!"));
-    // What the Linux editor writes for the same file and keys (file_e2e_test).
+    // What the Linux editor writes for the same file and keys.
     EXPECT_EQ(editor.readWorkFile("ship.hul"), WRITER_LAYOUT);
 
     // Wine shows a file nobody may write as read-only: the save fails, says so, and leaves

@@ -1,5 +1,8 @@
 #include "platform/key_state.h"
 
+// The key state followed from the toolkit's key and modifier events as they arrive, so that it
+// answers for the event being handled; nothing here asks the system.
+
 namespace
 {
 // Codes the toolkit uses for modifier presses reported as special keys.
@@ -39,6 +42,7 @@ bool isKeyDown(Key key)
     return false;
 }
 
+// Sets one key as if only its left-hand key were held or released.
 void setKeyDown(Key key, bool down)
 {
     switch (key)

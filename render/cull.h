@@ -1,13 +1,15 @@
 #pragma once
 
 #include "model/ship.h"
+#include "render/window_view.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 
-// What decides whether a shape can touch the window, so that the scene and the markers send
-// GL only shapes that can: the view's reach in the world, and the box tests against it.
+// Culling: what decides whether a shape can touch the window, so that the scene and the
+// markers send GL only the shapes that can: the view's reach in the world, and the box tests
+// against it.
 
 // Shapes reach this far beyond their points, pixels: half the largest dot (16 pixels) and
 // as much again, so that wide lines, dots and rounding all stay inside it.
@@ -25,10 +27,10 @@ struct WorldBox
     double top = 0.0;
 };
 
-// The part of the world that `state`'s view shows, widened by `pixels` on every side and by
-// what single-precision GL may round its coordinates by. Before the first reshape the
-// projection is not yet the view's, so it is the whole world.
-WorldBox viewReach(const EditorState& state, double pixels);
+// The part of the world that `view` shows, widened by `pixels` on every side and by what
+// single-precision GL may round its coordinates by. Before the first reshape the projection
+// is not yet the view's, so it is the whole world.
+WorldBox viewReach(const WindowView& view, double pixels);
 
 // Whether a shape whose points are `points` may touch the window whose reach is `reach`.
 // A point beyond single precision may turn into NaN in GL, where it lands is not known,
@@ -60,8 +62,9 @@ inline bool mayTouch(const Vec2* points, int count, const WorldBox& reach)
     return touches;
 }
 
-// mayTouch for one triangle, written out: the scan of every triangle in each frame takes
-// less than half the time this way, 2 ms for a million.
+// mayTouch for one triangle, written out: each frame runs it over every triangle of the ship,
+// so it reads the three corners straight from the triangle and joins the four box tests
+// without a loop or a branch.
 inline bool triangleMayTouch(const Triangle& t, const WorldBox& reach)
 {
     const double x0 = t.corners[0].x;
