@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/text_utf16.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,8 +93,7 @@ static bool writeWhole(HANDLE handle, const char* text, size_t size)
     {
         // A console shows UTF-16, so a path that is not ASCII reads as it was typed.
         wchar_t wide[LONGEST_LINE];
-        const int count = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size), wide,
-                                              static_cast<int>(LONGEST_LINE));
+        const int count = widenInto(text, size, wide, static_cast<int>(LONGEST_LINE));
         if (count > 0 && WriteConsoleW(handle, wide, static_cast<DWORD>(count), &written, nullptr))
         {
             return true;

@@ -16,6 +16,11 @@ std::wstring widen(const std::string& text)
     return wide;
 }
 
+int widenInto(const char* text, size_t size, wchar_t* wide, int capacity)
+{
+    return MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size), wide, capacity);
+}
+
 std::string narrow(const std::wstring& wide)
 {
     std::string text;
