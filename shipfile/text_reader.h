@@ -6,11 +6,11 @@
 #include <string_view>
 
 // Reads values from text the way the "%i" and "%f" conversions of the C library's scanf read
-// them from a stream in the C locale, so hand-written ship files load as they always have: any
-// white space between values, a conversion stops where scanf's would and the next value
-// starts there. strtoll and strtof convert; where the longest number they take is shorter
-// than what scanf takes, the reader takes the rest as scanf does. Unlike scanf, a value that
-// cannot be held (an integer beyond int, a coordinate that is not finite as a float) is an
+// them from a stream in the C locale, so that every ship file written by hand or by another
+// tool reads the same way: any white space between values, a conversion stops where scanf's would
+// and the next value starts there. strtoll and strtof convert; where the longest number they take
+// is shorter than what scanf takes, the reader takes the rest as scanf does. Unlike scanf, a value
+// that cannot be held (an integer beyond int, a coordinate that is not finite as a float) is an
 // error, because it would otherwise become garbage in the ship.
 
 enum class ReadStatus
