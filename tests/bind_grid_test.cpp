@@ -1,6 +1,6 @@
 #include "bind/bind_frame.h"
 #include "bind/bind_plain.h"
-#include "shipfile/save_load.h"
+#include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"
 

@@ -1,4 +1,4 @@
-#include "shipfile/save_load.h"
+#include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/text_reader.h"
 #include "shipfile/whole_file.h"

@@ -1,8 +1,8 @@
 // The Windows file layer, run under Wine: what a load refuses, how a save replaces the ship
 // file, and a working folder whose name is not ASCII.
 
+#include "edit/save_load.h"
 #include "model/ship.h"
-#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/whole_file.h"
 #include "tests/test_support.h"

@@ -20,8 +20,8 @@ gantrix_wine_test(geometry_test gantrix_edit)
 gantrix_wine_test(pointer_edit_test gantrix_view gantrix_edit)
 gantrix_wine_test(keyboard_test gantrix_edit)
 gantrix_wine_test(bind_plain_test gantrix_render gantrix_bind)
-gantrix_wine_test(bind_grid_test gantrix_bind gantrix_shipfile)
-gantrix_wine_test(whole_file_win32_test gantrix_shipfile gantrix_edit)
+gantrix_wine_test(bind_grid_test gantrix_bind gantrix_edit)
+gantrix_wine_test(whole_file_win32_test gantrix_edit)
 
 # Real OpenGL in a window, on a private Xvfb.
 add_library(gantrix_test_window STATIC glut_window.cpp)

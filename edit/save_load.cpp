@@ -1,4 +1,4 @@
-#include "shipfile/save_load.h"
+#include "edit/save_load.h"
 
 #include "shipfile/status_line.h"
 #include "shipfile/text_reader.h"
