@@ -1,11 +1,11 @@
 #include "edit/save_load.h"
 
+#include "bind/bind_frame.h"
 #include "shipfile/status_line.h"
 #include "shipfile/text_reader.h"
 #include "shipfile/whole_file.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 
 // Writes the ship through a replacement of the file; the old file stays as it was on failure.
@@ -94,14 +94,33 @@ void saveShip()
         "save", [](std::string& error) { return writeShipFile(ship, error); }, "SAVED!");
 }
 
-// Makes a ship read whole and valid the editor's ship. A half-built triangle does not survive a
+// Makes a ship read whole and valid the editor's ship, with its binding. Everything the ship
+// needs once adopted is had first, while the old ship and its binding are still whole: the
+// binding for this ship (whose grid grows with how far apart the triangles lie, not only with
+// their count) and room for editing it. So a ship the memory cannot hold is refused here,
+// rather than ending the editor at the next frame. A half-built triangle does not survive a
 // load.
-static void adoptShip(ShipFileContent& content)
+static bool adoptShip(ShipFileContent& content, std::string& error)
 {
+    try
+    {
+        const std::size_t room = growthRoom(content.triangles.size());
+        content.triangles.reserve(content.triangles.size() + room);
+        content.attachments.reserve(content.attachments.size() + room);
+        prepareEditorBinding(content.triangles, content.attachments);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
+                " triangles";
+        return false;
+    }
     Ship& s = ship;
     s.triangles = std::move(content.triangles);
     s.attachments = std::move(content.attachments);
     s.pendingPoints.clear();
+    adoptPreparedBinding();
+    return true;
 }
 
 bool loadShipFromText(std::string_view text, std::string& error)
@@ -114,35 +133,7 @@ bool loadShipFromText(std::string_view text, std::string& error)
     {
         return false;
     }
-    adoptShip(content);
-    return true;
-}
-
-// What the rest of the editor takes for each record beyond the ship's own copy: the frame's
-// binding keeps a copy of every triangle and a grid entry (24 bytes) for each of its edges,
-// and a few words for each attachment.
-constexpr uint64_t FRAME_BYTES_PER_TRIANGLE = sizeof(Triangle) + 3 * 24;
-constexpr uint64_t FRAME_BYTES_PER_ATTACHMENT = 32;
-
-// Holds the address of the memory probe, so that the allocation cannot be optimised away.
-static void* volatile memoryProbe = nullptr;
-
-// Whether the editor can get the memory a ship of this size needs after the load. A ship that
-// parses within the memory left could still end the editor at the next frame; asked for here,
-// while the old ship is still whole, the memory is refused as a failed load instead.
-static bool frameMemoryAvailable(const ShipFileContent& content)
-{
-    const uint64_t needed = content.triangles.size() * FRAME_BYTES_PER_TRIANGLE +
-                            content.attachments.size() * FRAME_BYTES_PER_ATTACHMENT;
-    if (needed > SIZE_MAX)
-    {
-        return false;
-    }
-    memoryProbe = std::malloc(static_cast<size_t>(needed));
-    const bool available = memoryProbe != nullptr || needed == 0;
-    std::free(memoryProbe);
-    memoryProbe = nullptr;
-    return available;
+    return adoptShip(content, error);
 }
 
 // Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
@@ -173,17 +164,7 @@ static bool readShipFile(std::string& error)
     {
         error = "out of memory for a ship this large";
     }
-    if (ok && !frameMemoryAvailable(content))
-    {
-        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
-                " triangles";
-        ok = false;
-    }
-    if (ok)
-    {
-        adoptShip(content);
-    }
-    return ok;
+    return ok && adoptShip(content, error);
 }
 
 void loadShip()
