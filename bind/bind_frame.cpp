@@ -1,5 +1,7 @@
 #include "bind/bind_frame.h"
 
+#include "bind/binding_state.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>

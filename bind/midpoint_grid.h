@@ -1,5 +1,7 @@
 #pragma once
 
+// Inside bind/ (and its tests and benchmarks): the grid behind the frame step.
+
 #include "bind/bind_plain.h"
 
 #include <cmath>

@@ -1,5 +1,5 @@
-#include "bind/bind_frame.h"
 #include "bind/bind_plain.h"
+#include "bind/binding_state.h"
 #include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"

@@ -1,4 +1,5 @@
 #include "bind/bind_frame.h"
+#include "bind/bind_plain.h"
 #include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/whole_file.h"
