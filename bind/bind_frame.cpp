@@ -218,8 +218,7 @@ void rebuild(BindingState& state, const std::vector<Triangle>& triangles, std::s
 {
     const std::size_t room = growthRoom(triangles.size());
     MidpointGrid grid;
-    buildGrid(grid, triangles);
-    reserveGridGrowth(grid, 3 * room);
+    buildGrid(grid, triangles, 3 * room);
     std::vector<Triangle> snapshot;
     snapshot.reserve(triangles.size() + room);
     snapshot.assign(triangles.begin(), triangles.end());

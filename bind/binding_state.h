@@ -2,7 +2,6 @@
 
 // Inside bind/ (and its tests and benchmarks): the state the frame step keeps between frames.
 
-#include "bind/bind_frame.h"
 #include "bind/midpoint_grid.h"
 
 // What the last frame's binding saw and wrote, so that the next frame redoes only what the

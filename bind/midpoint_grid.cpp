@@ -374,7 +374,7 @@ void bindInGrid(const MidpointGrid& g, UnfiledTriangles unfiled, Attachment& a)
 }
 } // namespace
 
-void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
+void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles, std::size_t room)
 {
     assert(triangles.size() <= NO_ENTRY / 3);
     g.cellSize = chooseCellSize(triangles);
@@ -418,6 +418,11 @@ void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
     // which follows the triangles and so keeps neighbours close. Runs are filled from
     // their end, `head` moving from the run's end to its start; the last entry of each run
     // is marked beforehand, so the fill knows where a cell's chain ends.
+    // With room asked for, the entries take their final capacity at once, not by a copy.
+    if (room > 0)
+    {
+        g.entries.reserve(3 * triangles.size() + room);
+    }
     g.entries.assign(cellOf.size(), Entry{Vec2{}, 0, 0});
     uint32_t start = 0;
     for (Block& block : g.blocks)
@@ -450,6 +455,11 @@ void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
         }
     }
     g.builtBlocks = g.blocks.size();
+    if (room > 0)
+    {
+        reserveGridGrowth(g, room);
+        return;
+    }
     releaseSpare(g.entries);
     releaseSpare(g.blocks);
     releaseSpare(g.far);

@@ -106,9 +106,10 @@ template <typename T> bool roomForOne(std::vector<T>& v)
     return false;
 }
 
-// Files every edge midpoint of `triangles` anew, with a cell size to suit them. Throws
-// std::bad_alloc when the memory is not there, leaving `grid` to be discarded.
-void buildGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles);
+// Files every edge midpoint of `triangles` anew, with a cell size to suit them, and room for
+// `room` more midpoints (reserveGridGrowth) with entries for three per triangle besides.
+// Throws std::bad_alloc when the memory is not there, leaving `grid` to be discarded.
+void buildGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles, std::size_t room = 0);
 
 // Sets aside room for `midpoints` more midpoints, each in a block of its own: entries, blocks
 // and table slots. Throws std::bad_alloc when the memory is not there; what was set aside
