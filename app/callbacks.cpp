@@ -4,6 +4,7 @@
 #include "app/input.h"
 #include "bind/bind_frame.h"
 #include "edit/keyboard.h"
+#include "platform/console.h"
 #include "platform/display.h"
 #include "platform/frame_yield.h"
 #include "platform/key_state.h"
@@ -19,15 +20,18 @@ int createEditorWindow(int* argc, char** argv)
     return glutCreateWindow("Gantrix");
 }
 
-// What the last frame bound, kept so that each frame redoes only what changed since.
-static BindingState frameBinding;
-
 void onDisplay()
 {
     Ship& s = ship;
     // Binding belongs to the frame, so a save between frames writes what the last frame
     // found; it redoes only what the edits since that frame can have changed.
-    bindFrame(frameBinding, s.triangles, s.attachments);
+    // Memory refused to the binding leaves it exact, only slower for what it cannot file;
+    // the user hears of it once.
+    if (bindEditorFrame(s.triangles, s.attachments))
+    {
+        writeErrorLine("gantrix: memory is short; the editor goes on with the ship whole, and a "
+                       "save writes it");
+    }
     drawFrame(s, editorView(editor));
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();

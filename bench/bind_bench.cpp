@@ -1,6 +1,6 @@
 #include "bench/ship_generator.h"
-#include "bind/bind_frame.h"
 #include "bind/bind_plain.h"
+#include "bind/binding_state.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

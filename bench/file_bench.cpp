@@ -1,5 +1,5 @@
 #include "bench/ship_generator.h"
-#include "shipfile/save_load.h"
+#include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 #include "app/callbacks.h"
 #include "app/frame.h"
 #include "bench/ship_generator.h"
-#include "bind/bind_frame.h"
+#include "bind/binding_state.h"
 #include "edit/pointer_edit.h"
 
 #include <GL/freeglut.h>

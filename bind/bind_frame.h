@@ -1,38 +1,30 @@
 #pragma once
 
-#include "bind/midpoint_grid.h"
+#include "model/ship.h"
 
-// What the last frame's binding saw and wrote, so that the next frame redoes only what the
-// edits since then can have changed. Whoever runs the frames keeps one.
-struct BindingState
-{
-    struct Bound
-    {
-        double x, y;      // the attachment's position when it was last bound
-        int32_t triangle; // the fields it was given then
-        int32_t edge;
-    };
-    MidpointGrid grid;               // the midpoints of `triangles`
-    std::vector<Triangle> triangles; // the ship's triangles at the last bind
-    std::size_t builtTriangles = 0;  // triangle count at the last full build of the grid
-    std::vector<Bound> attachments;  // one per attachment at the last bind, in order
-    std::vector<uint32_t> changed;   // scratch: triangles that differ from the last bind
-    std::vector<Vec2> moved;         // scratch: old and new midpoints of changed edges
-    std::vector<uint32_t> searched;  // scratch: attachments to search for again
-};
+#include <cstddef>
+#include <vector>
 
-// Builds the grid for `triangles` and binds every attachment through it: exactly what
-// bindOneByOne gives, at a cost that grows with the ship, not attachments times triangles.
-void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
-                  std::vector<Attachment>& attachments);
+// The editor's binding of each attachment to its nearest edge midpoint, redone each frame for
+// what changed since the last. bind/ keeps the editor's one binding; the grid and the records
+// behind it stay inside bind/.
 
-// The frame's binding: leaves every attachment's `triangle` and `edge` as bindOneByOne
-// would, working from what `state` kept of the previous call: unchanged attachments get
-// their previous fields back (a load may have cleared them), and only attachments that
-// moved, are new, or lie in range of a changed edge are searched again. Many changed
-// triangles, fewer triangles than before, or much growth rebuild the grid.
-void bindFrame(BindingState& state, const std::vector<Triangle>& triangles,
-               std::vector<Attachment>& attachments);
+// The frame's binding: leaves every attachment's `triangle` and `edge` as the plain
+// one-by-one rule (bind_plain.h) would, redoing only what the edits since the last frame can
+// have changed. It never fails for want of memory. Returns true on the first frame that
+// memory ran short since the ship was adopted, so that the caller can say so once.
+bool bindEditorFrame(const std::vector<Triangle>& triangles, std::vector<Attachment>& attachments);
 
-// Bytes of storage that `state` holds, spare capacity included.
-std::size_t bindingStorageBytes(const BindingState& state);
+// Prepares, beside the editor's binding, the binding of a ship about to be adopted: its grid,
+// room set aside for editing, and each attachment's binding (which the first frame gives to
+// the attachment). Throws std::bad_alloc when the memory is not there, leaving the editor's
+// binding as it was.
+void prepareEditorBinding(const std::vector<Triangle>& triangles,
+                          std::vector<Attachment>& attachments);
+
+// Makes the prepared binding the editor's, once its ship is adopted, and gives back the old.
+void adoptPreparedBinding();
+
+// Triangles, and attachments, that a ship of `triangles` may gain after its adoption before
+// its binding asks for more memory; the model keeps the same room.
+std::size_t growthRoom(std::size_t triangles);

@@ -9,6 +9,7 @@ namespace
 {
 using Entry = MidpointGrid::Entry;
 using Block = MidpointGrid::Block;
+using Slot = MidpointGrid::Slot;
 constexpr uint32_t NO_ENTRY = MidpointGrid::NO_ENTRY;
 constexpr int BLOCK_SHIFT = MidpointGrid::BLOCK_SHIFT;
 constexpr uint32_t CELL_IN_BLOCK = MidpointGrid::BLOCK_SIDE - 1;
@@ -57,18 +58,130 @@ uint64_t blockKey(uint32_t bx, uint32_t by)
     return (static_cast<uint64_t>(bx) << 32) | by;
 }
 
+// Neighbouring blocks differ in the low bits of either half of the key; mixing spreads them
+// over the table.
+std::size_t slotOf(uint64_t key, std::size_t mask)
+{
+    key ^= key >> 33;
+    key *= 0xff51afd7ed558ccdULL;
+    key ^= key >> 33;
+    return static_cast<std::size_t>(key) & mask;
+}
+
+// The index of the block with `key`, or NO_ENTRY. The table always keeps a free slot, which
+// ends every probe.
+uint32_t findBlock(const MidpointGrid& g, uint64_t key)
+{
+    if (g.table.empty())
+    {
+        return NO_ENTRY;
+    }
+    const std::size_t mask = g.table.size() - 1;
+    for (std::size_t i = slotOf(key, mask);; i = (i + 1) & mask)
+    {
+        const Slot& slot = g.table[i];
+        if (slot.block == NO_ENTRY || slot.key == key)
+        {
+            return slot.block;
+        }
+    }
+}
+
+void placeBlock(std::vector<Slot>& table, uint64_t key, uint32_t block)
+{
+    const std::size_t mask = table.size() - 1;
+    std::size_t i = slotOf(key, mask);
+    while (table[i].block != NO_ENTRY)
+    {
+        i = (i + 1) & mask;
+    }
+    table[i] = Slot{key, block};
+}
+
+// Moves the blocks to a table of `size` slots, a power of two. Throws std::bad_alloc,
+// leaving the table as it was.
+void resizeTable(MidpointGrid& g, std::size_t size)
+{
+    std::vector<Slot> table(size);
+    for (const Slot& slot : g.table)
+    {
+        if (slot.block != NO_ENTRY)
+        {
+            placeBlock(table, slot.key, slot.block);
+        }
+    }
+    g.table.swap(table);
+}
+
+// The table is kept at most half full, so that probes stay short.
+constexpr std::size_t MIN_TABLE_SIZE = 16;
+
+std::size_t tableSizeFor(std::size_t blocks)
+{
+    std::size_t size = MIN_TABLE_SIZE;
+    while (size < 2 * blocks + 1)
+    {
+        size *= 2;
+    }
+    return size;
+}
+
+Block emptyBlock()
+{
+    Block empty;
+    std::fill(std::begin(empty.head), std::end(empty.head), NO_ENTRY);
+    return empty;
+}
+
+// Adds an empty block with `key` and returns its index. A full build lets std::bad_alloc
+// through; an edit (`mayThrow` false) gets NO_ENTRY instead, with the grid as it was.
+uint32_t addBlock(MidpointGrid& g, uint64_t key, bool mayThrow)
+{
+    const std::size_t count = g.blocks.size() + 1;
+    if (2 * count >= g.table.size())
+    {
+        try
+        {
+            resizeTable(g, tableSizeFor(count));
+        }
+        catch (const std::bad_alloc&)
+        {
+            // A fuller table still finds every block, as long as one slot stays free.
+            if (mayThrow || count + 1 > g.table.size())
+            {
+                if (mayThrow)
+                {
+                    throw;
+                }
+                g.refused = true;
+                return NO_ENTRY;
+            }
+        }
+    }
+    if (mayThrow)
+    {
+        g.blocks.push_back(emptyBlock());
+    }
+    else if (roomForOne(g.blocks))
+    {
+        g.blocks.push_back(emptyBlock());
+    }
+    else
+    {
+        g.refused = true;
+        return NO_ENTRY;
+    }
+    const uint32_t index = static_cast<uint32_t>(g.blocks.size() - 1);
+    placeBlock(g.table, key, index);
+    return index;
+}
+
 // The index of block (bx, by), adding an empty one when it is not there yet.
 uint32_t blockFor(MidpointGrid& g, uint32_t bx, uint32_t by)
 {
-    const auto [slot, added] =
-        g.blockOf.try_emplace(blockKey(bx, by), static_cast<uint32_t>(g.blocks.size()));
-    if (added)
-    {
-        Block empty;
-        std::fill(std::begin(empty.head), std::end(empty.head), NO_ENTRY);
-        g.blocks.push_back(empty);
-    }
-    return slot->second;
+    const uint64_t key = blockKey(bx, by);
+    const uint32_t found = findBlock(g, key);
+    return found != NO_ENTRY ? found : addBlock(g, key, true);
 }
 
 uint32_t cellInBlock(uint32_t cx, uint32_t cy)
@@ -76,12 +189,37 @@ uint32_t cellInBlock(uint32_t cx, uint32_t cy)
     return ((cy & CELL_IN_BLOCK) << BLOCK_SHIFT) | (cx & CELL_IN_BLOCK);
 }
 
-// The head of the cell holding the near midpoint `m`, adding its block when needed.
-uint32_t& cellHead(MidpointGrid& g, Vec2 m)
+// The head of the cell holding the near midpoint `m`, adding its block when `add` is set and
+// the memory is there; null when there is no such block.
+uint32_t* cellHead(MidpointGrid& g, Vec2 m, bool add)
 {
     const uint32_t cx = cellCoordinate(m.x, g.inverseCellSize);
     const uint32_t cy = cellCoordinate(m.y, g.inverseCellSize);
-    return g.blocks[blockFor(g, cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT)].head[cellInBlock(cx, cy)];
+    const uint64_t key = blockKey(cx >> BLOCK_SHIFT, cy >> BLOCK_SHIFT);
+    uint32_t b = findBlock(g, key);
+    if (b == NO_ENTRY && add)
+    {
+        b = addBlock(g, key, false);
+    }
+    return b == NO_ENTRY ? nullptr : &g.blocks[b].head[cellInBlock(cx, cy)];
+}
+
+// Unlinks the entry of edge `id` from the chain starting at `link`; false when it is not there.
+bool unlinkFrom(MidpointGrid& g, uint32_t* link, uint32_t id)
+{
+    while (*link != NO_ENTRY && g.entries[*link].edgeId != id)
+    {
+        link = &g.entries[*link].next;
+    }
+    if (*link == NO_ENTRY)
+    {
+        return false;
+    }
+    const uint32_t e = *link;
+    *link = g.entries[e].next;
+    g.entries[e].next = g.freeEntry;
+    g.freeEntry = e;
+    return true;
 }
 
 // The median edge of a sample of triangles, rounded down to a power of two, so that a few
@@ -125,14 +263,14 @@ struct Nearest
     uint32_t edgeId = 0;
 };
 
-void consider(const Entry& m, const Attachment& a, Nearest& n)
+void consider(Vec2 m, uint32_t edgeId, const Attachment& a, Nearest& n)
 {
-    const double d = squaredDistance(m.m, Vec2{a.x, a.y});
+    const double d = squaredDistance(m, Vec2{a.x, a.y});
     if (d < n.best)
     {
         n.best = d;
         n.count = 1;
-        n.edgeId = m.edgeId;
+        n.edgeId = edgeId;
     }
     else if (d == n.best && n.count > 0)
     {
@@ -155,9 +293,8 @@ void scanCell(const MidpointGrid& g, uint32_t cx, uint32_t cy, BlockCursor& curs
     const uint32_t by = cy >> BLOCK_SHIFT;
     if (bx != cursor.bx || by != cursor.by)
     {
-        const auto found = g.blockOf.find(blockKey(bx, by));
-        cursor =
-            BlockCursor{bx, by, found == g.blockOf.end() ? nullptr : g.blocks[found->second].head};
+        const uint32_t found = findBlock(g, blockKey(bx, by));
+        cursor = BlockCursor{bx, by, found == NO_ENTRY ? nullptr : g.blocks[found].head};
     }
     if (cursor.heads == nullptr)
     {
@@ -165,11 +302,11 @@ void scanCell(const MidpointGrid& g, uint32_t cx, uint32_t cy, BlockCursor& curs
     }
     for (uint32_t e = cursor.heads[cellInBlock(cx, cy)]; e != NO_ENTRY; e = g.entries[e].next)
     {
-        consider(g.entries[e], a, n);
+        consider(g.entries[e].m, g.entries[e].edgeId, a, n);
     }
 }
 
-void bindInGrid(const MidpointGrid& g, Attachment& a)
+void bindInGrid(const MidpointGrid& g, UnfiledTriangles unfiled, Attachment& a)
 {
     // The one-by-one search binds exactly when a single edge holds the smallest distance
     // and it is below the range; edges at or beyond the range never matter. So: the
@@ -214,7 +351,21 @@ void bindInGrid(const MidpointGrid& g, Attachment& a)
         {
             for (const Entry& f : g.far)
             {
-                consider(f, a, n);
+                consider(f.m, f.edgeId, a, n);
+            }
+        }
+        for (uint32_t e = g.looseHead; e != NO_ENTRY; e = g.entries[e].next)
+        {
+            consider(g.entries[e].m, g.entries[e].edgeId, a, n);
+        }
+        if (unfiled.triangles != nullptr)
+        {
+            for (std::size_t i = unfiled.from; i < unfiled.triangles->size(); i++)
+            {
+                for (int k = 0; k < 3; k++)
+                {
+                    consider(edgeMidpoint((*unfiled.triangles)[i], k), edgeId(i, k), a, n);
+                }
             }
         }
     }
@@ -223,15 +374,16 @@ void bindInGrid(const MidpointGrid& g, Attachment& a)
 }
 } // namespace
 
-void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
+void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles, std::size_t room)
 {
     assert(triangles.size() <= NO_ENTRY / 3);
     g.cellSize = chooseCellSize(triangles);
     g.inverseCellSize = 1.0 / g.cellSize;
     g.far.clear();
     g.freeEntry = NO_ENTRY;
+    g.looseHead = NO_ENTRY;
     g.blocks.clear();
-    decltype(g.blockOf)().swap(g.blockOf);
+    std::vector<Slot>().swap(g.table);
 
     // First pass: far midpoints to their list, near ones counted in their cell's head, and
     // the cell of each remembered so that the second pass need not look it up again.
@@ -266,6 +418,11 @@ void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
     // which follows the triangles and so keeps neighbours close. Runs are filled from
     // their end, `head` moving from the run's end to its start; the last entry of each run
     // is marked beforehand, so the fill knows where a cell's chain ends.
+    // With room asked for, the entries take their final capacity at once, not by a copy.
+    if (room > 0)
+    {
+        g.entries.reserve(3 * triangles.size() + room);
+    }
     g.entries.assign(cellOf.size(), Entry{Vec2{}, 0, 0});
     uint32_t start = 0;
     for (Block& block : g.blocks)
@@ -298,9 +455,24 @@ void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles)
         }
     }
     g.builtBlocks = g.blocks.size();
+    if (room > 0)
+    {
+        reserveGridGrowth(g, room);
+        return;
+    }
     releaseSpare(g.entries);
     releaseSpare(g.blocks);
     releaseSpare(g.far);
+}
+
+void reserveGridGrowth(MidpointGrid& g, std::size_t midpoints)
+{
+    g.blocks.reserve(g.blocks.size() + midpoints);
+    const std::size_t size = tableSizeFor(g.blocks.size() + midpoints);
+    if (size > g.table.size())
+    {
+        resizeTable(g, size);
+    }
 }
 
 void insertMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
@@ -311,8 +483,12 @@ void insertMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
     }
     if (!isNear(m.x, m.y))
     {
-        g.far.push_back(Entry{m, id, NO_ENTRY});
-        return;
+        if (roomForOne(g.far))
+        {
+            g.far.push_back(Entry{m, id, NO_ENTRY});
+            return;
+        }
+        g.refused = true;
     }
     uint32_t e = g.freeEntry;
     if (e != NO_ENTRY)
@@ -321,12 +497,17 @@ void insertMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
     }
     else
     {
+        assert(g.entries.size() < g.entries.capacity());
         e = static_cast<uint32_t>(g.entries.size());
         g.entries.push_back(Entry{});
     }
-    uint32_t& head = cellHead(g, m);
-    g.entries[e] = Entry{m, id, head};
-    head = e;
+    uint32_t* head = isNear(m.x, m.y) ? cellHead(g, m, true) : nullptr;
+    if (head == nullptr)
+    {
+        head = &g.looseHead;
+    }
+    g.entries[e] = Entry{m, id, *head};
+    *head = e;
 }
 
 void removeMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
@@ -346,49 +527,56 @@ void removeMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)
                 return;
             }
         }
-        assert(false && "far midpoint not filed");
-        return;
     }
-    uint32_t* link = &cellHead(g, m);
-    while (*link != NO_ENTRY && g.entries[*link].edgeId != id)
+    else
     {
-        link = &g.entries[*link].next;
+        uint32_t* head = cellHead(g, m, false);
+        if (head != nullptr && unlinkFrom(g, head, id))
+        {
+            return;
+        }
     }
-    assert(*link != NO_ENTRY);
-    const uint32_t e = *link;
-    *link = g.entries[e].next;
-    g.entries[e].next = g.freeEntry;
-    g.freeEntry = e;
+    // Filed where memory allowed: on the loose chain.
+    const bool found = unlinkFrom(g, &g.looseHead, id);
+    assert(found && "midpoint not filed");
+    (void)found;
 }
 
 void bindListed(const MidpointGrid& g, std::vector<Attachment>& attachments,
-                std::vector<uint32_t>& which)
+                std::vector<uint32_t>& which, UnfiledTriangles unfiled)
 {
     // Many searches go in the order of the blocks they start in, so that neighbouring
     // searches reuse the memory just read.
+    // The order changes no result, so the sort is left out when its memory is not there.
     if (which.size() >= SORTED_SEARCHES && g.entries.size() >= SORTED_ENTRIES)
     {
-        std::vector<std::pair<uint64_t, uint32_t>> order(which.size());
-        for (std::size_t i = 0; i < which.size(); i++)
+        try
         {
-            const Attachment& a = attachments[which[i]];
-            uint64_t key = ~uint64_t{0};
-            if (std::fabs(a.x) < FAR_COORDINATE && std::fabs(a.y) < FAR_COORDINATE)
+            std::vector<std::pair<uint64_t, uint32_t>> order(which.size());
+            for (std::size_t i = 0; i < which.size(); i++)
             {
-                const uint32_t bx = cellCoordinate(a.x, g.inverseCellSize) >> BLOCK_SHIFT;
-                const uint32_t by = cellCoordinate(a.y, g.inverseCellSize) >> BLOCK_SHIFT;
-                key = (static_cast<uint64_t>(by) << 32) | bx;
+                const Attachment& a = attachments[which[i]];
+                uint64_t key = ~uint64_t{0};
+                if (std::fabs(a.x) < FAR_COORDINATE && std::fabs(a.y) < FAR_COORDINATE)
+                {
+                    const uint32_t bx = cellCoordinate(a.x, g.inverseCellSize) >> BLOCK_SHIFT;
+                    const uint32_t by = cellCoordinate(a.y, g.inverseCellSize) >> BLOCK_SHIFT;
+                    key = (static_cast<uint64_t>(by) << 32) | bx;
+                }
+                order[i] = {key, which[i]};
             }
-            order[i] = {key, which[i]};
+            std::sort(order.begin(), order.end());
+            for (std::size_t i = 0; i < which.size(); i++)
+            {
+                which[i] = order[i].second;
+            }
         }
-        std::sort(order.begin(), order.end());
-        for (std::size_t i = 0; i < which.size(); i++)
+        catch (const std::bad_alloc&)
         {
-            which[i] = order[i].second;
         }
     }
     for (const uint32_t j : which)
     {
-        bindInGrid(g, attachments[j]);
+        bindInGrid(g, unfiled, attachments[j]);
     }
 }

@@ -1,17 +1,22 @@
 #pragma once
 
+// Inside bind/ (and its tests and benchmarks): the grid behind the frame step.
+
 #include "bind/bind_plain.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <new>
 #include <vector>
 
 // Edge midpoints filed by square cells, to find the few near an attachment. Only cells near
 // a midpoint take memory, so a far-flung triangle costs one block of cells, not a grid
 // stretched out to reach it. Midpoints too far out for exact cell arithmetic are kept in a
 // list of their own.
+//
+// Filing a midpoint never fails for want of memory: when its block or a table slot cannot be
+// had beyond the room set aside, it goes on the loose chain, which every search reads whole.
 struct MidpointGrid
 {
     static constexpr uint32_t NO_ENTRY = 0xFFFFFFFFu;
@@ -24,20 +29,28 @@ struct MidpointGrid
     {
         Vec2 m;          // the edge's midpoint
         uint32_t edgeId; // 3 * triangle + edge
-        uint32_t next;   // next entry of the same cell (or of the free list), or NO_ENTRY
+        uint32_t next;   // next entry of the same cell (or chain), or NO_ENTRY
     };
     struct Block
     {
         uint32_t head[BLOCK_SIDE * BLOCK_SIDE]; // per cell, row by row: first entry or NO_ENTRY
     };
+    // One slot of the block table: open addressing, probed linearly from the key's hash.
+    struct Slot
+    {
+        uint64_t key = 0;          // block x << 32 | block y
+        uint32_t block = NO_ENTRY; // index in `blocks`, or NO_ENTRY for a free slot
+    };
     double cellSize = 8.0;          // world units; a power of two, so cell arithmetic is exact
     double inverseCellSize = 0.125; // cells per world unit
-    std::unordered_map<uint64_t, uint32_t> blockOf; // block x << 32 | block y: index in `blocks`
-    std::vector<Block> blocks;                      // in the order they were first needed
-    std::size_t builtBlocks = 0;                    // blocks after the last full build
-    std::vector<Entry> entries;    // after a full build, each cell's entries are contiguous
-    uint32_t freeEntry = NO_ENTRY; // first unlinked entry to reuse, or NO_ENTRY
-    std::vector<Entry> far;        // midpoints beyond the cells' reach, in no order
+    std::vector<Slot> table;        // a power of two long, always with a free slot; or empty
+    std::vector<Block> blocks;      // in the order they were first needed
+    std::size_t builtBlocks = 0;    // blocks after the last full build
+    std::vector<Entry> entries;     // after a full build, each cell's entries are contiguous
+    uint32_t freeEntry = NO_ENTRY;  // first unlinked entry to reuse, or NO_ENTRY
+    uint32_t looseHead = NO_ENTRY;  // first midpoint filed in no cell, or NO_ENTRY
+    std::vector<Entry> far;         // midpoints beyond the cells' reach, in no order
+    bool refused = false;           // some growth was refused since this was last cleared
 };
 
 // Farther apart than this along one axis, two points are out of binding range.
@@ -70,17 +83,56 @@ inline bool canBind(Vec2 m)
     return std::isfinite(m.x) && std::isfinite(m.y);
 }
 
-// Files every edge midpoint of `triangles` anew, with a cell size to suit them.
-void buildGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles);
+// Makes room for one more element: the usual doubling, or a smaller step when that is refused.
+// False, with `v` as it was, when no room can be had.
+template <typename T> bool roomForOne(std::vector<T>& v)
+{
+    if (v.size() < v.capacity())
+    {
+        return true;
+    }
+    const std::size_t steps[] = {v.capacity() + v.capacity() / 2 + 16, v.capacity() + 16};
+    for (const std::size_t capacity : steps)
+    {
+        try
+        {
+            v.reserve(capacity);
+            return true;
+        }
+        catch (const std::bad_alloc&)
+        {
+        }
+    }
+    return false;
+}
 
-// Files the midpoint `m` of edge `id`.
+// Files every edge midpoint of `triangles` anew, with a cell size to suit them, and room for
+// `room` more midpoints (reserveGridGrowth) with entries for three per triangle besides.
+// Throws std::bad_alloc when the memory is not there, leaving `grid` to be discarded.
+void buildGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles, std::size_t room = 0);
+
+// Sets aside room for `midpoints` more midpoints, each in a block of its own: entries, blocks
+// and table slots. Throws std::bad_alloc when the memory is not there; what was set aside
+// stays.
+void reserveGridGrowth(MidpointGrid& grid, std::size_t midpoints);
+
+// Files the midpoint `m` of edge `id`; never throws. The entry comes from the free list or
+// the entries' spare capacity, which the caller keeps at three per triangle it holds; the
+// loose chain takes it when its cell's block cannot be had.
 void insertMidpoint(MidpointGrid& grid, Vec2 m, uint32_t id);
 
 // Takes out the entry filed for edge `id` at `m`; `m` must be the very midpoint filed then,
-// so that it leads to the same cell.
+// so that it leads to the same cell (or the loose chain). Never allocates.
 void removeMidpoint(MidpointGrid& grid, Vec2 m, uint32_t id);
 
+// Triangles of the ship that the grid does not hold: those from `from` on.
+struct UnfiledTriangles
+{
+    const std::vector<Triangle>* triangles = nullptr;
+    std::size_t from = 0;
+};
+
 // Binds each attachment listed in `which` (whose order it may change) as bindOneByOne would,
-// looking only at the midpoints in the cells around it.
+// looking only at the midpoints in the cells around it, the loose chain, and `unfiled`.
 void bindListed(const MidpointGrid& grid, std::vector<Attachment>& attachments,
-                std::vector<uint32_t>& which);
+                std::vector<uint32_t>& which, UnfiledTriangles unfiled = {});

@@ -1,8 +1,8 @@
 #include "edit/keyboard.h"
 
+#include "edit/save_load.h"
 #include "model/ship.h"
 #include "platform/key_state.h"
-#include "shipfile/save_load.h"
 
 void keyboardCommand(unsigned char character)
 {

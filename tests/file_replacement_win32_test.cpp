@@ -1,10 +1,10 @@
 // The Windows file replacement, run under Wine: how a save replaces the ship file, how a
 // rewrite in place makes room first, and a working folder whose name is not ASCII.
 
+#include "edit/save_load.h"
 #include "model/ship.h"
 #include "platform/file_replacement.h"
 #include "platform/file_source.h"
-#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "tests/test_support.h"
 

@@ -1,8 +1,8 @@
 // The Windows file source, run under Wine: what a load refuses at once, and reading in pieces.
 
+#include "edit/save_load.h"
 #include "model/ship.h"
 #include "platform/file_source.h"
-#include "shipfile/save_load.h"
 #include "tests/test_support.h"
 
 #include <chrono>

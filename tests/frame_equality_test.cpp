@@ -3,7 +3,7 @@
 // triangles, markers, labels and pending points straddle every border of views panned
 // anywhere, in windows of several shapes, and the two framebuffers must read back equal.
 #include "app/frame.h"
-#include "bind/bind_frame.h"
+#include "bind/binding_state.h"
 #include "model/ship.h"
 #include "render/markers.h"
 #include "render/scene.h"

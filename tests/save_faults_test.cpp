@@ -1,5 +1,7 @@
+#include "bind/bind_frame.h"
+#include "bind/bind_plain.h"
+#include "edit/save_load.h"
 #include "platform/file_replacement.h"
-#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "small_disk.h"
 #include "test_support.h"
@@ -891,4 +893,214 @@ TEST_F(SaveFaultsTest, KilledMidSaveLeavesTheOldOrTheNewFileWhole)
     // inside the file's few milliseconds depends on how busy the machine is.
     EXPECT_GT(leftTemporary, 0);
     EXPECT_GT(endedAs[1] + endedAs[2], 0);
+}
+
+namespace
+{
+
+// `count` small triangles strewn over a square four million units wide, so that hardly two
+// share a block of the binding's grid, with an attachment beside every hundredth one.
+ShipFileContent spreadShip(int count, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> place(-640000, 640000);
+    ShipFileContent s;
+    for (int i = 0; i < count; ++i)
+    {
+        const double x = place(rng) * 3.125;
+        const double y = place(rng) * 3.125;
+        s.triangles.push_back(tri({x, y}, {x + 3.125, y}, {x, y + 3.125}));
+        if (i % 100 == 0)
+        {
+            Attachment a;
+            a.key = static_cast<unsigned char>('a' + i % 26);
+            a.x = x + 1.5625;
+            a.y = y - 0.5;
+            s.attachments.push_back(a);
+        }
+    }
+    return s;
+}
+
+// The editor's frame as far as the binding goes, with the line it gives when memory runs short.
+void bindOneFrame()
+{
+    if (bindEditorFrame(ship.triangles, ship.attachments))
+    {
+        std::fputs("memory is short\n", stderr);
+    }
+}
+
+// Whether attachment `j` has the fields of the plain rule.
+bool boundAsThePlainRule(std::size_t j)
+{
+    Attachment plain = ship.attachments[j];
+    bindOneByOne(ship.triangles, plain);
+    return plain.triangle == ship.attachments[j].triangle && plain.edge == ship.attachments[j].edge;
+}
+
+// How a child that loads the spread-out ship under an address-space limit ended.
+enum LoadOutcome
+{
+    REFUSED = 10,
+    LOADED = 11,
+    NO_LIMIT = 12,
+    WRONG_FIELDS = 13,
+    HALF_LOADED = 14,
+    DIED = 15, // std::bad_alloc escaped, which ends the editor
+};
+
+// In the child, under its limit: loads the spread-out ship of `count` triangles over the
+// editor's ship of `oldCount`, draws frames, edits, draws again and saves. Ends the process.
+[[noreturn]] void loadAndEdit(std::size_t count, std::size_t oldCount)
+{
+    loadShip();
+    if (ship.triangles.size() != count)
+    {
+        const bool kept = ship.triangles.size() == oldCount;
+        saveShip();
+        _exit(kept ? REFUSED : HALF_LOADED);
+    }
+    for (int frame = 0; frame < 3; ++frame)
+    {
+        bindOneFrame();
+    }
+    // An edit: a triangle beside the first attachment, and an attachment beside it.
+    const Attachment first = ship.attachments.front();
+    ship.triangles.push_back(
+        tri({first.x - 1.0, first.y - 1.0}, {first.x + 1.0, first.y - 1.0}, {first.x, first.y}));
+    Attachment added = first;
+    added.y += 0.25;
+    ship.attachments.push_back(added);
+    for (int frame = 0; frame < 3; ++frame)
+    {
+        bindOneFrame();
+    }
+    for (std::size_t j = 0; j < ship.attachments.size(); j += 97)
+    {
+        if (!boundAsThePlainRule(j) || !boundAsThePlainRule(ship.attachments.size() - 1))
+        {
+            _exit(WRONG_FIELDS);
+        }
+    }
+    saveShip();
+    _exit(LOADED);
+}
+
+} // namespace
+
+// A ship whose triangles lie far apart needs a block of the binding's grid for nearly each
+// one. Across the limits where that is about to run out, the load is either refused with one
+// line, keeping the old ship, or the editor goes on drawing it, takes an edit and saves it.
+TEST_F(SaveFaultsTest, SpreadShipUnderAMemoryLimitLoadsWholeOrNotAtAll)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
+#endif
+    constexpr int COUNT = 100000;
+    const ShipFileContent spread = spreadShip(COUNT, 7);
+    const std::string spreadFile = fileOf(spread);
+    // The editor's ship as its frames have bound it, which a save writes.
+    ShipFileContent old = gridShip(40, 0.0);
+    for (Attachment& a : old.attachments)
+    {
+        bindOneByOne(old.triangles, a);
+    }
+    const std::string oldFile = fileOf(old);
+    int outcomes[2] = {}; // refused, loaded
+    // Runs one child with `spareKb` of address space beyond what it has mapped and checks how
+    // it ended; returns whether the ship was loaded.
+    const auto loadsWith = [&](long spareKb) -> bool
+    {
+        writeFile(SHIP_FILE_NAME, spreadFile);
+        CaptureStdout();
+        CaptureStderr();
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0)
+        {
+            ship.triangles = old.triangles;
+            ship.attachments = old.attachments;
+            bindOneFrame();
+            std::ifstream status("/proc/self/status");
+            std::string line;
+            long mapped = 0;
+            while (std::getline(status, line))
+            {
+                if (line.rfind("VmSize:", 0) == 0)
+                {
+                    mapped = std::stol(line.substr(7)) * 1024;
+                }
+            }
+            rlimit limit = {};
+            getrlimit(RLIMIT_AS, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(mapped + spareKb * 1024);
+            if (mapped == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            {
+                _exit(NO_LIMIT);
+            }
+            try
+            {
+                loadAndEdit(spread.triangles.size(), old.triangles.size());
+            }
+            catch (const std::bad_alloc&)
+            {
+                _exit(DIED);
+            }
+        }
+        int status = -1;
+        waitpid(pid, &status, 0);
+        const std::string out = GetCapturedStdout();
+        const std::string err = GetCapturedStderr();
+        const int outcome = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (outcome != REFUSED && outcome != LOADED)
+        {
+            ADD_FAILURE() << spareKb << " KiB spare: outcome " << outcome << ", signal "
+                          << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << "\n"
+                          << err;
+            return false;
+        }
+        if (outcome == REFUSED)
+        {
+            outcomes[0]++;
+            EXPECT_EQ(out, "SAVED!\n") << spareKb << " KiB spare";
+            EXPECT_EQ(err.rfind("gantrix: cannot load ship.hul: out of memory", 0), 0u)
+                << spareKb << " KiB spare: " << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+            EXPECT_EQ(readFile(SHIP_FILE_NAME), oldFile) << spareKb << " KiB spare";
+            return false;
+        }
+        outcomes[1]++;
+        EXPECT_EQ(out, "LOADED!\nSAVED!\n") << spareKb << " KiB spare: " << err;
+        EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        ShipFileContent saved;
+        std::string error;
+        EXPECT_TRUE(parseShipFile(readFile(SHIP_FILE_NAME), saved, error)) << error;
+        EXPECT_EQ(saved.triangles.size(), spread.triangles.size() + 1) << spareKb << " KiB spare";
+        EXPECT_EQ(saved.attachments.size(), spread.attachments.size() + 1);
+        return true;
+    };
+    // Across the range where the binding's grid used to end the editor, then closer in to
+    // where a load starts to fit.
+    long refusedKb = -1;
+    long loadedKb = -1;
+    for (long spareKb = 0; spareKb <= 96 * 1024 && !HasFailure(); spareKb += 4096)
+    {
+        if (loadsWith(spareKb))
+        {
+            loadedKb = loadedKb < 0 ? spareKb : loadedKb;
+        }
+        else
+        {
+            refusedKb = spareKb;
+        }
+    }
+    while (refusedKb >= 0 && loadedKb > refusedKb + 64 && !HasFailure())
+    {
+        const long middle = (refusedKb + loadedKb) / 2;
+        (loadsWith(middle) ? loadedKb : refusedKb) = middle;
+    }
+    // The range reaches from a limit too tight for the ship to one that holds it easily.
+    EXPECT_GT(outcomes[0], 0);
+    EXPECT_GT(outcomes[1], 0);
 }

@@ -4,8 +4,8 @@
 // It writes one byte "R" on stdout once both ships are read and the first save is about to
 // start; every save then prints its usual status line.
 
+#include "edit/save_load.h"
 #include "model/ship.h"
-#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <cstdio>

@@ -7,7 +7,7 @@
 // was given.
 #include "app/callbacks.h"
 #include "app/frame.h"
-#include "bind/bind_frame.h"
+#include "bind/binding_state.h"
 #include "model/ship.h"
 #include "render/markers.h"
 #include "render/scene.h"

@@ -1,5 +1,5 @@
+#include "edit/save_load.h"
 #include "platform/file_replacement.h"
-#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/text_reader.h"
 #include "test_support.h"

@@ -2,8 +2,8 @@
 // to a file that loads again, and a rejected input must change nothing. A broken property
 // aborts, which libFuzzer reports as a crash and keeps the input that caused it.
 
+#include "edit/save_load.h"
 #include "model/ship.h"
-#include "shipfile/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <cmath>

@@ -1,12 +1,12 @@
-#include "shipfile/save_load.h"
+#include "edit/save_load.h"
 
+#include "bind/bind_frame.h"
 #include "platform/console.h"
 #include "platform/file_replacement.h"
 #include "platform/file_source.h"
 #include "shipfile/text_reader.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 
 static bool countPiece(void* context, const char*, size_t size)
@@ -64,8 +64,18 @@ static bool writeShipFile(const Ship& s, std::string& error)
         abandonFileReplacement(replacement);
         if (damaged)
         {
-            error += "; " + replacement.target +
-                     " may be damaged, but the ship in the editor is whole and can be saved again";
+            // The warning must reach the user even when memory is what ran out.
+            try
+            {
+                error += "; " + replacement.target +
+                         " may be damaged, but the ship in the editor is whole and can be saved "
+                         "again";
+            }
+            catch (const std::bad_alloc&)
+            {
+                writeErrorLine("gantrix: ship.hul may be damaged, but the ship in the editor is "
+                               "whole and can be saved again");
+            }
         }
     }
     return ok;
@@ -115,14 +125,33 @@ void saveShip()
         "save", [](std::string& error) { return writeShipFile(ship, error); }, "SAVED!");
 }
 
-// Makes a ship read whole and valid the editor's ship. A half-built triangle does not survive a
+// Makes a ship read whole and valid the editor's ship, with its binding. Everything the ship
+// needs once adopted is had first, while the old ship and its binding are still whole: the
+// binding for this ship (whose grid grows with how far apart the triangles lie, not only with
+// their count) and room for editing it. So a ship the memory cannot hold is refused here,
+// rather than ending the editor at the next frame. A half-built triangle does not survive a
 // load.
-static void adoptShip(ShipFileContent& content)
+static bool adoptShip(ShipFileContent& content, std::string& error)
 {
+    try
+    {
+        const std::size_t room = growthRoom(content.triangles.size());
+        content.triangles.reserve(content.triangles.size() + room);
+        content.attachments.reserve(content.attachments.size() + room);
+        prepareEditorBinding(content.triangles, content.attachments);
+    }
+    catch (const std::bad_alloc&)
+    {
+        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
+                " triangles";
+        return false;
+    }
     Ship& s = ship;
     s.triangles = std::move(content.triangles);
     s.attachments = std::move(content.attachments);
     s.pendingPoints.clear();
+    adoptPreparedBinding();
+    return true;
 }
 
 bool loadShipFromText(std::string_view text, std::string& error)
@@ -135,35 +164,7 @@ bool loadShipFromText(std::string_view text, std::string& error)
     {
         return false;
     }
-    adoptShip(content);
-    return true;
-}
-
-// What the rest of the editor takes for each record beyond the ship's own copy: the frame's
-// binding keeps a copy of every triangle and a grid entry (24 bytes) for each of its edges,
-// and a few words for each attachment.
-constexpr uint64_t FRAME_BYTES_PER_TRIANGLE = sizeof(Triangle) + 3 * 24;
-constexpr uint64_t FRAME_BYTES_PER_ATTACHMENT = 32;
-
-// Holds the address of the memory probe, so that the allocation cannot be optimised away.
-static void* volatile memoryProbe = nullptr;
-
-// Whether the editor can get the memory a ship of this size needs after the load. A ship that
-// parses within the memory left could still end the editor at the next frame; asked for here,
-// while the old ship is still whole, the memory is refused as a failed load instead.
-static bool frameMemoryAvailable(const ShipFileContent& content)
-{
-    const uint64_t needed = content.triangles.size() * FRAME_BYTES_PER_TRIANGLE +
-                            content.attachments.size() * FRAME_BYTES_PER_ATTACHMENT;
-    if (needed > SIZE_MAX)
-    {
-        return false;
-    }
-    memoryProbe = std::malloc(static_cast<size_t>(needed));
-    const bool available = memoryProbe != nullptr || needed == 0;
-    std::free(memoryProbe);
-    memoryProbe = nullptr;
-    return available;
+    return adoptShip(content, error);
 }
 
 static long long readPiece(void* context, char* buffer, size_t capacity, std::string& error)
@@ -200,17 +201,7 @@ static bool readShipFile(std::string& error)
     {
         error = "out of memory for a ship this large";
     }
-    if (ok && !frameMemoryAvailable(content))
-    {
-        error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
-                " triangles";
-        ok = false;
-    }
-    if (ok)
-    {
-        adoptShip(content);
-    }
-    return ok;
+    return ok && adoptShip(content, error);
 }
 
 void loadShip()
