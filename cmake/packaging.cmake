@@ -24,7 +24,7 @@ install(FILES ${PROJECT_BINARY_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_D
 set(GANTRIX_DESKTOP_ID org.gantrix.Gantrix)
 install(FILES desktop/${GANTRIX_DESKTOP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
-install(FILES desktop/${GANTRIX_DESKTOP_ID}.metainfo.xml
+install(FILES ${GANTRIX_METAINFO}
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
 foreach(size 16 32 48 64 128 256)
     install(FILES desktop/icons/gantrix-${size}.png

@@ -1,0 +1,26 @@
+# The release that the AppStream description names is the project's version, dated as the
+# changelog's newest entry, so neither is written twice. The changelog's newest entry must be
+# this version: a version bumped without its entry would otherwise ship an older entry's date.
+file(STRINGS ${PROJECT_SOURCE_DIR}/docs/changelog GANTRIX_CHANGELOG_HEAD LIMIT_COUNT 1)
+file(STRINGS ${PROJECT_SOURCE_DIR}/docs/changelog GANTRIX_CHANGELOG_TRAILER REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT GANTRIX_CHANGELOG_HEAD MATCHES "^gantrix \\(([^)]+)\\)"
+   OR NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "docs/changelog's newest entry is not version ${PROJECT_VERSION}")
+endif()
+if(NOT GANTRIX_CHANGELOG_TRAILER MATCHES ", ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    message(FATAL_ERROR "docs/changelog's newest entry has no date such as \"Mon, 07 Dec 2026 \"")
+endif()
+set(GANTRIX_RELEASE_YEAR ${CMAKE_MATCH_3})
+set(GANTRIX_RELEASE_DAY ${CMAKE_MATCH_1})
+set(GANTRIX_MONTHS Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND GANTRIX_MONTHS "${CMAKE_MATCH_2}" GANTRIX_RELEASE_MONTH)
+if(GANTRIX_RELEASE_MONTH LESS 0)
+    message(FATAL_ERROR "docs/changelog's newest entry names no month of the year")
+endif()
+math(EXPR GANTRIX_RELEASE_MONTH "${GANTRIX_RELEASE_MONTH} + 1")
+if(GANTRIX_RELEASE_MONTH LESS 10)
+    set(GANTRIX_RELEASE_MONTH 0${GANTRIX_RELEASE_MONTH})
+endif()
+set(GANTRIX_RELEASE_DATE ${GANTRIX_RELEASE_YEAR}-${GANTRIX_RELEASE_MONTH}-${GANTRIX_RELEASE_DAY})
+set(GANTRIX_METAINFO ${PROJECT_BINARY_DIR}/desktop/org.gantrix.Gantrix.metainfo.xml)
+configure_file(${PROJECT_SOURCE_DIR}/desktop/org.gantrix.Gantrix.metainfo.xml.in ${GANTRIX_METAINFO} @ONLY)
