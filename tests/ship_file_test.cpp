@@ -770,7 +770,8 @@ TEST_F(ShipFileTest, LoadShortOfMemoryKeepsTheShip)
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
 #endif
-    const int count = 500000; // 24 MB of triangles, and 60 MB more for the frame
+    // Enough triangles that 8 MiB cannot hold them and 44 MiB cannot hold their binding too.
+    const int count = 500000;
     std::string file = std::to_string(count) + "\r\n";
     for (int i = 0; i < count; ++i)
     {
