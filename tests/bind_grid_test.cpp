@@ -3,6 +3,7 @@
 #include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"
+#include "tests/program_internals.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,6 +7,9 @@
 #include "platform/key_state.h"
 #include "render/window_view.h"
 
+#include <string>
+#include <string_view>
+
 // Square root of a non-negative float from the table behind fastLength. The 8 lowest mantissa
 // bits of the argument are ignored, so the relative error stays below about 1.5e-5.
 float tableSqrt(float x);
@@ -22,3 +25,8 @@ void setFrameView(const WindowView& view);
 // Sets one key's state as the key-state queries will report it, in place of the events or
 // the system state that would set it.
 void setKeyDown(Key key, bool down);
+
+// Replaces the global ship's triangles and attachments by the ship in `text`, with its binding,
+// and empties its pending points, as a load of a file with that text does. Text that does not
+// parse changes nothing and returns false with a one-line reason in `error`. Prints nothing.
+bool loadShipFromText(std::string_view text, std::string& error);
