@@ -1094,28 +1094,42 @@ std::string EditorSession::windowClass()
     return both;
 }
 
-long EditorSession::windowPid()
+// The 32-bit CARDINAL values of the window's property `name`, at most `longest` of them;
+// empty when the property is missing, of another type, or longer than that.
+static std::vector<unsigned long> cardinalProperty(Display* display, unsigned long window,
+                                                   const char* name, long longest)
 {
-    long pid = -1;
-    if (!ensureX())
-    {
-        return pid;
-    }
-    Display* display = asDisplay(xDisplay);
+    std::vector<unsigned long> values;
     Atom type = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    const Atom property = XInternAtom(display, "_NET_WM_PID", False);
-    if (XGetWindowProperty(display, editorWindow, property, 0, 1, False, XA_CARDINAL, &type,
+    const Atom property = XInternAtom(display, name, False);
+    if (XGetWindowProperty(display, window, property, 0, longest, False, XA_CARDINAL, &type,
                            &format, &count, &after, &data) == Success &&
-        data != nullptr && format == 32 && count == 1)
+        data != nullptr && format == 32 && after == 0)
     {
-        pid = *reinterpret_cast<long*>(data);
+        // Xlib hands 32-bit items over as longs.
+        const long* items = reinterpret_cast<const long*>(data);
+        for (unsigned long i = 0; i < count; ++i)
+        {
+            values.push_back(static_cast<unsigned long>(items[i]) & 0xFFFFFFFFul);
+        }
     }
     XFree(data);
-    return pid;
+    return values;
+}
+
+long EditorSession::windowPid()
+{
+    if (!ensureX())
+    {
+        return -1;
+    }
+    const std::vector<unsigned long> pid =
+        cardinalProperty(asDisplay(xDisplay), editorWindow, "_NET_WM_PID", 1);
+    return pid.size() == 1 ? static_cast<long>(pid[0]) : -1;
 }
 
 std::vector<unsigned long> installedIcon(int size)
@@ -1146,32 +1160,12 @@ std::vector<unsigned long> installedIcon(int size)
 
 std::vector<unsigned long> EditorSession::windowIcon()
 {
-    std::vector<unsigned long> icon;
     if (!ensureX())
     {
-        return icon;
+        return {};
     }
-    Display* display = asDisplay(xDisplay);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    const Atom property = XInternAtom(display, "_NET_WM_ICON", False);
-    // Far more than any icon the editor sets, so a truncated read shows as `after` > 0.
-    const long longest = 1 << 20;
-    if (XGetWindowProperty(display, editorWindow, property, 0, longest, False, XA_CARDINAL, &type,
-                           &format, &count, &after, &data) == Success &&
-        data != nullptr && format == 32 && after == 0)
-    {
-        const long* values = reinterpret_cast<const long*>(data);
-        for (unsigned long i = 0; i < count; ++i)
-        {
-            icon.push_back(static_cast<unsigned long>(values[i]) & 0xFFFFFFFFul);
-        }
-    }
-    XFree(data);
-    return icon;
+    // Far more than any icon the editor sets, so a longer property reads as none.
+    return cardinalProperty(asDisplay(xDisplay), editorWindow, "_NET_WM_ICON", 1 << 20);
 }
 
 bool EditorSession::destroyWindowFromOutside()
