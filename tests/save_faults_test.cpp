@@ -1,3 +1,4 @@
+#include "address_limit.h"
 #include "bind/bind_frame.h"
 #include "bind/bind_plain.h"
 #include "edit/save_load.h"
@@ -1022,20 +1023,7 @@ TEST_F(SaveFaultsTest, SpreadShipUnderAMemoryLimitLoadsWholeOrNotAtAll)
             ship.triangles = old.triangles;
             ship.attachments = old.attachments;
             bindOneFrame();
-            std::ifstream status("/proc/self/status");
-            std::string line;
-            long mapped = 0;
-            while (std::getline(status, line))
-            {
-                if (line.rfind("VmSize:", 0) == 0)
-                {
-                    mapped = std::stol(line.substr(7)) * 1024;
-                }
-            }
-            rlimit limit = {};
-            getrlimit(RLIMIT_AS, &limit);
-            limit.rlim_cur = static_cast<rlim_t>(mapped + spareKb * 1024);
-            if (mapped == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            if (!limitAddressSpaceAbove(spareKb * 1024))
             {
                 _exit(NO_LIMIT);
             }

@@ -1,3 +1,4 @@
+#include "address_limit.h"
 #include "edit/save_load.h"
 #include "platform/file_replacement.h"
 #include "shipfile/ship_file.h"
@@ -794,20 +795,7 @@ TEST_F(ShipFileTest, LoadShortOfMemoryKeepsTheShip)
         const int status = inChild(
             [&c, &kept]
             {
-                std::ifstream status("/proc/self/status");
-                std::string line;
-                long mapped = 0;
-                while (std::getline(status, line))
-                {
-                    if (line.rfind("VmSize:", 0) == 0)
-                    {
-                        mapped = std::stol(line.substr(7)) * 1024;
-                    }
-                }
-                rlimit limit = {};
-                getrlimit(RLIMIT_AS, &limit);
-                limit.rlim_cur = static_cast<rlim_t>(mapped + c.spareMb * 1024 * 1024);
-                if (mapped == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+                if (!limitAddressSpaceAbove(c.spareMb * 1024 * 1024))
                 {
                     _exit(3);
                 }
