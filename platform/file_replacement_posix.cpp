@@ -129,6 +129,14 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     mode_t mode = 0666 & ~mask;
     struct stat existing;
     const bool replacing = stat(target.c_str(), &existing) == 0;
+    // A folder on the way that is missing, or is a file, leaves nothing there, as a missing
+    // file does.
+    const int lookFailure = errno;
+    if (!replacing && !targetIsNew(target, static_cast<unsigned long>(lookFailure),
+                                   lookFailure == ENOENT || lookFailure == ENOTDIR, error))
+    {
+        return false;
+    }
     // Only a regular file is replaced. Renaming over a FIFO or a device would put a plain file
     // in the place of a node some other program (or the system) relies on.
     FileKind kind = FileKind::regular;

@@ -54,16 +54,14 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     replacement.systemTarget = widen(path);
     const std::wstring& wide = replacement.systemTarget;
     // An existing target must be a regular file the user may write; a read-only file stays
-    // as it is, as it would against any program that opened it for writing. Only a target
-    // that is surely not there is a new file: one that is there but cannot be looked at is
-    // not saved over blindly.
+    // as it is, as it would against any program that opened it for writing.
     FileKind kind = FileKind::regular;
     unsigned long inspectFailure = 0;
     const bool replacing = pathKind(replacement.target, kind, inspectFailure);
-    if (!replacing && inspectFailure != ERROR_FILE_NOT_FOUND &&
-        inspectFailure != ERROR_PATH_NOT_FOUND)
+    const bool notFound =
+        inspectFailure == ERROR_FILE_NOT_FOUND || inspectFailure == ERROR_PATH_NOT_FOUND;
+    if (!replacing && !targetIsNew(replacement.target, inspectFailure, notFound, error))
     {
-        error = failedStep(nullptr, replacement.target, inspectFailure);
         return false;
     }
     if (replacing && kind != FileKind::regular)

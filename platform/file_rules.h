@@ -27,6 +27,13 @@ const char* refusalOf(FileKind kind);
 // The line for a save target of `kind` that is not replaced: "path is a folder, not ...".
 std::string refusedTarget(const std::string& path, FileKind kind);
 
+// Whether a save target that could not be looked at, for the system's error `failure`, is a
+// new file: only when the system says nothing is there (`notFound`). Any other failure to look
+// (no right to look, an I/O error) refuses the save with its line in `error`, so that a file
+// that may be there is never saved over blindly.
+bool targetIsNew(const std::string& target, unsigned long failure, bool notFound,
+                 std::string& error);
+
 // The one line a failed step gives: "step path: reason", or "path: reason" for a null step.
 std::string stepLine(const char* step, const std::string& path, const std::string& reason);
 

@@ -319,6 +319,14 @@ TEST_F(SaveFaultsTest, RefusedSavesTouchNothing)
              return chmod("ship.hul", 0444) == 0 && chmod(".", 0777) == 0;
          },
          true, "ship.hul: Permission denied"},
+        // A file that may be there but cannot be looked at is not taken for a new one.
+        {"a link into a folder its user may not search",
+         []
+         {
+             return symlink("elsewhere/locked/ship.hul", "ship.hul") == 0 &&
+                    mkdir("elsewhere/locked", 0600) == 0;
+         },
+         true, "elsewhere/locked/ship.hul: Permission denied"},
     };
     for (const Case& c : cases)
     {
