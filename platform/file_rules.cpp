@@ -44,6 +44,14 @@ bool targetIsNew(const std::string& target, unsigned long failure, bool notFound
     return notFound;
 }
 
+bool overwritesNeedNewSpace(uint64_t fileSystemType)
+{
+    constexpr uint64_t BTRFS = 0x9123683E;
+    constexpr uint64_t ZFS = 0x2FC12FC1;
+    constexpr uint64_t BCACHEFS = 0xCA451A4E;
+    return fileSystemType == BTRFS || fileSystemType == ZFS || fileSystemType == BCACHEFS;
+}
+
 bool rewritesInPlace(bool targetExists, bool folderRefusedPermission)
 {
     return targetExists && folderRefusedPermission;
