@@ -225,6 +225,7 @@ static BOOL CALLBACK startWriters(INIT_ONCE*, void*, void**)
 
 // The C runtime's error stream, as the toolkit writes it, cut into lines for the error queue.
 // A line with no end yet goes out when the end of the program asks for everything written.
+// The read end of the pipe is the reader's: it closes it once the write end is gone.
 static DWORD WINAPI readRuntimeErrors(void* pipe)
 {
     char chunk[512];
@@ -235,6 +236,7 @@ static DWORD WINAPI readRuntimeErrors(void* pipe)
         DWORD got = 0;
         if (!ReadFile(static_cast<HANDLE>(pipe), chunk, sizeof chunk, &got, nullptr) || got == 0)
         {
+            CloseHandle(static_cast<HANDLE>(pipe));
             return 0;
         }
         for (DWORD i = 0; i < got; ++i)
@@ -288,7 +290,7 @@ static void captureRuntimeErrors()
         // Without a reader the pipe would fill and stall the toolkit: keep the stream as it is.
         if (reader != nullptr)
         {
-            CloseHandle(reader); // the reader ends on its own once the pipe closes
+            CloseHandle(reader); // it ends, closing the read end, once the write end closes
         }
         else
         {

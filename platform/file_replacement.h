@@ -18,6 +18,11 @@ struct FileReplacement
     bool inPlace = false; // the target itself is written over, from its first byte
     uint64_t oldSize = 0; // in place: the target's length before the save, to cut back to
     bool changed = false; // in place: a byte of the target may differ from the old file
+    // The two paths as the system takes them where that is not UTF-8 (Windows), made when the
+    // replacement begins, so that putting the file in place or giving it up takes no memory;
+    // empty elsewhere.
+    std::wstring systemTarget;
+    std::wstring systemTempPath;
 };
 
 // Prepares to replace the file at `path`. Refuses, touching nothing, a target (or what its
@@ -38,5 +43,6 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
 bool commitFileReplacement(FileReplacement& replacement, std::string& error);
 // Gives up a replacement that was begun: closes and removes the temporary file. A rewrite in
 // place that has not changed a byte is cut back to its old length, which makes it the old file
-// again; one that has changed bytes is only closed.
+// again; one that has changed bytes is only closed. It takes no memory, so it also cleans up
+// after a save that ran out of it.
 void abandonFileReplacement(FileReplacement& replacement);

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <type_traits>
 #include <unistd.h>
 
 // The line for a failed step on `path`, with the reason errno gives.
@@ -129,6 +131,14 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     mode_t mode = 0666 & ~mask;
     struct stat existing;
     const bool replacing = stat(target.c_str(), &existing) == 0;
+    // A folder on the way that is missing, or is a file, leaves nothing there, as a missing
+    // file does.
+    const int lookFailure = errno;
+    if (!replacing && !targetIsNew(target, static_cast<unsigned long>(lookFailure),
+                                   lookFailure == ENOENT || lookFailure == ENOTDIR, error))
+    {
+        return false;
+    }
     // Only a regular file is replaced. Renaming over a FIFO or a device would put a plain file
     // in the place of a node some other program (or the system) relies on.
     FileKind kind = FileKind::regular;
@@ -219,11 +229,35 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
     {
         return true;
     }
+    const int fd = static_cast<int>(replacement.handle);
+    // The type numbers are 32 bits wide; where f_type is a signed 32-bit number, some read as
+    // negative.
+    struct statfs fileSystem;
+    if (fstatfs(fd, &fileSystem) == 0 &&
+        overwritesNeedNewSpace(static_cast<uint32_t>(fileSystem.f_type)))
+    {
+        error = stepLine("writing", replacement.target, NO_RESERVATION_COPY_ON_WRITE);
+        return false;
+    }
+    // A block the file shares with another (a copy made by reference) needs one of its own
+    // before it can be written over, and asking for space does not give it one: the shared
+    // part of the old bytes is made the file's own first. A file system that shares no
+    // blocks says it does not know the request.
+    int result;
+    const uint64_t kept = size < replacement.oldSize ? size : replacement.oldSize;
+    do
+    {
+        result =
+            kept == 0 ? 0 : fallocate(fd, FALLOC_FL_UNSHARE_RANGE, 0, static_cast<off_t>(kept));
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno != EOPNOTSUPP && errno != EINVAL)
+    {
+        error = failedStep("writing", replacement.target);
+        return false;
+    }
     // Allocating the whole range, not only the growth, also gives blocks to any hole in the
     // old file, which a write would otherwise need at a moment the disk may be full. The
     // old bytes keep their values; a growth that fails is cut back to the old length.
-    const int fd = static_cast<int>(replacement.handle);
-    int result;
     do
     {
         result = fallocate(fd, 0, 0, static_cast<off_t>(size));

@@ -18,7 +18,8 @@ static std::string failedStep(const char* step, const std::string& path, DWORD c
 
 // A name beside the target that no other file has yet: the target's name, a dot and six
 // letters or digits, as the other systems' temporary files are named.
-static HANDLE createTemporary(const std::string& target, std::string& tempPath, DWORD& failure)
+static HANDLE createTemporary(const std::string& target, std::string& tempPath,
+                              std::wstring& wideTempPath, DWORD& failure)
 {
     static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     LARGE_INTEGER now;
@@ -34,7 +35,8 @@ static HANDLE createTemporary(const std::string& target, std::string& tempPath, 
             seed = seed * 6364136223846793005ull + 1442695040888963407ull;
             tempPath += LETTERS[(seed >> 33) % (sizeof LETTERS - 1)];
         }
-        handle = CreateFileW(widen(tempPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        wideTempPath = widen(tempPath);
+        handle = CreateFileW(wideTempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         failure = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         if (failure != ERROR_FILE_EXISTS && failure != ERROR_ALREADY_EXISTS)
@@ -49,18 +51,17 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
 {
     replacement = FileReplacement{};
     replacement.target = path;
-    const std::wstring wide = widen(path);
+    replacement.systemTarget = widen(path);
+    const std::wstring& wide = replacement.systemTarget;
     // An existing target must be a regular file the user may write; a read-only file stays
-    // as it is, as it would against any program that opened it for writing. Only a target
-    // that is surely not there is a new file: one that is there but cannot be looked at is
-    // not saved over blindly.
+    // as it is, as it would against any program that opened it for writing.
     FileKind kind = FileKind::regular;
     unsigned long inspectFailure = 0;
     const bool replacing = pathKind(replacement.target, kind, inspectFailure);
-    if (!replacing && inspectFailure != ERROR_FILE_NOT_FOUND &&
-        inspectFailure != ERROR_PATH_NOT_FOUND)
+    const bool notFound =
+        inspectFailure == ERROR_FILE_NOT_FOUND || inspectFailure == ERROR_PATH_NOT_FOUND;
+    if (!replacing && !targetIsNew(replacement.target, inspectFailure, notFound, error))
     {
-        error = failedStep(nullptr, replacement.target, inspectFailure);
         return false;
     }
     if (replacing && kind != FileKind::regular)
@@ -92,13 +93,15 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     }
 
     DWORD failure = 0;
-    HANDLE handle = createTemporary(replacement.target, replacement.tempPath, failure);
+    HANDLE handle = createTemporary(replacement.target, replacement.tempPath,
+                                    replacement.systemTempPath, failure);
     if (handle == INVALID_HANDLE_VALUE &&
         rewritesInPlace(replacing, failure == ERROR_ACCESS_DENIED))
     {
         // A folder that takes no new files but whose ship file may be written: the file is
         // rewritten where it is, and cut to its new length only once all of it is written.
         replacement.tempPath.clear();
+        replacement.systemTempPath.clear();
         handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         failure = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
@@ -121,6 +124,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     {
         error = failedStep("creating", replacement.tempPath, failure);
         replacement.tempPath.clear();
+        replacement.systemTempPath.clear();
         return false;
     }
     replacement.handle = reinterpret_cast<intptr_t>(handle);
@@ -231,7 +235,7 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
     bool ok = true;
     if (size > old)
     {
-        ok = !surelyLacksRoom(widen(replacement.target), size - old);
+        ok = !surelyLacksRoom(replacement.systemTarget, size - old);
         failure = ok ? 0 : ERROR_DISK_FULL;
         ok = ok && fillTail(handle, old, size, failure);
         if (!ok)
@@ -324,8 +328,8 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
     replacement.handle = -1;
     if (ok && !replacement.inPlace)
     {
-        const std::wstring target = widen(replacement.target);
-        const std::wstring temp = widen(replacement.tempPath);
+        const std::wstring& target = replacement.systemTarget;
+        const std::wstring& temp = replacement.systemTempPath;
         // The new file takes those of the old one's attributes that the user sets (hidden,
         // system, archive, not indexed); the ones that describe how the old file is stored
         // (offline, recalled on open, a reparse point ...) are not the new file's to claim.
@@ -347,6 +351,7 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
         return false;
     }
     replacement.tempPath.clear();
+    replacement.systemTempPath.clear();
     error.clear();
     return true;
 }
@@ -363,9 +368,10 @@ void abandonFileReplacement(FileReplacement& replacement)
         CloseHandle(toHandle(replacement.handle));
         replacement.handle = -1;
     }
-    if (!replacement.tempPath.empty())
+    if (!replacement.systemTempPath.empty())
     {
-        DeleteFileW(widen(replacement.tempPath).c_str());
-        replacement.tempPath.clear();
+        DeleteFileW(replacement.systemTempPath.c_str());
     }
+    replacement.tempPath.clear();
+    replacement.systemTempPath.clear();
 }

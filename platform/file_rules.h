@@ -2,6 +2,7 @@
 
 #include "platform/file_replacement.h"
 
+#include <cstdint>
 #include <string>
 
 // What the file steps decide and say the same way on every system. The system's own files
@@ -27,6 +28,13 @@ const char* refusalOf(FileKind kind);
 // The line for a save target of `kind` that is not replaced: "path is a folder, not ...".
 std::string refusedTarget(const std::string& path, FileKind kind);
 
+// Whether a save target that could not be looked at, for the system's error `failure`, is a
+// new file: only when the system says nothing is there (`notFound`). Any other failure to look
+// (no right to look, an I/O error) refuses the save with its line in `error`, so that a file
+// that may be there is never saved over blindly.
+bool targetIsNew(const std::string& target, unsigned long failure, bool notFound,
+                 std::string& error);
+
 // The one line a failed step gives: "step path: reason", or "path: reason" for a null step.
 std::string stepLine(const char* step, const std::string& path, const std::string& reason);
 
@@ -39,8 +47,16 @@ bool rewritesInPlace(bool targetExists, bool folderRefusedPermission);
 // The name a failed write or flush is reported with: the temporary file, or the target itself.
 const std::string& writtenPath(const FileReplacement& replacement);
 
+// Whether a file system, known by the type number the system reports for it, cannot promise
+// the space for writing over a file's own bytes. A copy-on-write file system puts every block
+// written over somewhere new, and a block the file shares with a snapshot or a copy stays taken
+// too, so no amount of space asked for beforehand covers the rewrite.
+bool overwritesNeedNewSpace(uint64_t fileSystemType);
+
 // Why a rewrite in place does not start where the system cannot promise the space for it.
 constexpr const char* NO_RESERVATION =
     "the file system cannot reserve space for rewriting the file in place";
+constexpr const char* NO_RESERVATION_COPY_ON_WRITE =
+    "a copy-on-write file system cannot promise the space for rewriting the file in place";
 constexpr const char* NO_RESERVATION_SPARSE =
     "a sparse or compressed file cannot have space reserved for rewriting it in place";

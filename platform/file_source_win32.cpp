@@ -24,10 +24,10 @@ bool openFileSource(const char* path, FileSource& source, std::string& error)
         error = systemReason(GetLastError());
         return false;
     }
-    openFileFacts(reinterpret_cast<intptr_t>(handle), kind, size, failure);
-    if (kind != FileKind::regular)
+    const bool known = openFileFacts(reinterpret_cast<intptr_t>(handle), kind, size, failure);
+    if (!known || kind != FileKind::regular)
     {
-        error = refusalOf(kind);
+        error = known ? refusalOf(kind) : systemReason(failure);
         CloseHandle(handle);
         return false;
     }

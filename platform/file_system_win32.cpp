@@ -119,17 +119,33 @@ bool pathKind(const std::string& path, FileKind& kind, unsigned long& failure)
         return false;
     }
     uint64_t size = 0;
-    openFileFacts(reinterpret_cast<intptr_t>(handle), kind, size, failure);
+    const bool known = openFileFacts(reinterpret_cast<intptr_t>(handle), kind, size, failure);
     CloseHandle(handle);
-    return true;
+    return known;
 }
 
+// A pipe or a device is known by its type alone; a disk file's kind and length need its
+// information, and without it the system cannot say what the file is.
 bool openFileFacts(intptr_t handle, FileKind& kind, uint64_t& size, unsigned long& failure)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info) != 0;
-    kind = kindOfHandle(reinterpret_cast<HANDLE>(handle), known ? &info : nullptr);
-    size = known ? (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow : 0;
+    const HANDLE file = reinterpret_cast<HANDLE>(handle);
     failure = 0;
+    size = 0;
+    SetLastError(NO_ERROR);
+    const DWORD type = GetFileType(file);
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
+    {
+        failure = GetLastError();
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    if (!known && type == FILE_TYPE_DISK)
+    {
+        failure = GetLastError();
+        return false;
+    }
+    kind = kindOfHandle(file, known ? &info : nullptr);
+    size = known ? (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow : 0;
     return true;
 }

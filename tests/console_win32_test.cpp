@@ -134,3 +134,69 @@ TEST(ConsoleLines, AStreamNobodyReadsStallsNoCallerAndDroppedLinesAreCounted)
         at = end + 2;
     }
 }
+
+namespace
+{
+// Matches a captured stream in which `text` does not appear.
+class LacksText : public testing::MatcherInterface<const std::string&>
+{
+  public:
+    explicit LacksText(std::string text) : text_(std::move(text)) {}
+    bool MatchAndExplain(const std::string& captured,
+                         testing::MatchResultListener* listener) const override
+    {
+        *listener << "which is \"" << captured << "\"";
+        return captured.find(text_) == std::string::npos;
+    }
+    void DescribeTo(std::ostream* os) const override
+    {
+        *os << "lacks \"" << text_ << "\"";
+    }
+
+  private:
+    std::string text_;
+};
+
+// Writes many lines with neither standard stream there, in a process of its own so that the
+// console meets the missing streams at its first line; ends with 0 once every call returned,
+// or 2 when one has not returned after 30 seconds.
+void writeWithoutStreams()
+{
+    SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+    SetStdHandle(STD_ERROR_HANDLE, nullptr);
+    std::atomic<bool> done{false};
+    std::thread caller(
+        [&done]()
+        {
+            startConsoleLines();
+            for (int i = 0; i < 200; ++i)
+            {
+                writeStatusLine("SAVED!");
+                writeErrorLine(std::string("gantrix: no stream ") + std::to_string(i));
+                writeErrorLine("gantrix: no stream at all");
+            }
+            done = true;
+        });
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
+    while (!done && Clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!done)
+    {
+        std::_Exit(2);
+    }
+    caller.join();
+    std::exit(0);
+}
+} // namespace
+
+// A program started without standard streams (or with them closed) drops its lines: no call
+// waits or fails, the exit is not held up, and no line turns up on the C runtime's error
+// stream, which still leads where the program's stream first led.
+TEST(ConsoleLinesDeathTest, WithoutStreamsLinesAreDroppedAndNothingWaits)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(writeWithoutStreams(), testing::ExitedWithCode(0),
+                testing::Matcher<const std::string&>(new LacksText("no stream")));
+}

@@ -8,10 +8,13 @@
 #include "shipfile/ship_file.h"
 #include "tests/test_support.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,6 +22,29 @@
 #include <windows.h>
 
 namespace fs = std::filesystem;
+
+// While set, every allocation of this program fails, as when the system has no memory left.
+static std::atomic<bool> allocationsFail{false};
+
+void* operator new(std::size_t size)
+{
+    void* memory = allocationsFail ? nullptr : std::malloc(size == 0 ? 1 : size);
+    if (memory == nullptr)
+    {
+        throw std::bad_alloc();
+    }
+    return memory;
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
 
 namespace
 {
@@ -126,6 +152,33 @@ TEST_F(WindowsFileTest, ReplacementOutlastsABriefHoldAndGivesUpOnALongOne)
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
 }
 
+// Memory runs out once the new content is written: the save gives the replacement up, and
+// that takes no memory, so no temporary file is left beside the ship file.
+TEST_F(WindowsFileTest, GivingUpTakesNoMemoryAndLeavesNoTemporaryFile)
+{
+    writeFile("ship.hul", SAVED_TRIANGLE);
+    std::string error;
+    FileReplacement replacement;
+    ASSERT_TRUE(beginFileReplacement("ship.hul", replacement, error)) << error;
+    ASSERT_TRUE(writeFileReplacement(replacement, "0\r\n0\r\n", 6, error)) << error;
+    ASSERT_EQ(folderEntries().size(), 2u);
+    bool gaveUp = true;
+    allocationsFail = true;
+    try
+    {
+        abandonFileReplacement(replacement);
+    }
+    catch (const std::bad_alloc&)
+    {
+        gaveUp = false;
+    }
+    allocationsFail = false;
+    EXPECT_TRUE(gaveUp);
+    EXPECT_EQ(replacement.handle, -1);
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+}
+
 TEST_F(WindowsFileTest, TargetThatCannotBeLookedAtIsNotTakenForANewFile)
 {
     std::string error;
@@ -142,6 +195,7 @@ static FileReplacement inPlace(const wchar_t* path)
 {
     FileReplacement replacement;
     replacement.target = fs::path(path).u8string();
+    replacement.systemTarget = path;
     HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     replacement.handle = handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);

@@ -3,6 +3,7 @@
 #include "edit/save_load.h"
 #include "model/ship.h"
 #include "platform/file_source.h"
+#include "platform/file_system.h"
 #include "tests/test_support.h"
 
 #include <chrono>
@@ -47,6 +48,30 @@ TEST_F(WindowsFileTest, LoadRefusesAnythingButADiskFileAtOnce)
     ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
     loadShip();
     EXPECT_EQ(ship.triangles.size(), 1u);
+}
+
+// A handle that leads to no file at all: the system cannot say what it is, and says why,
+// rather than passing for a file of some kind.
+TEST_F(WindowsFileTest, AHandleTheSystemCannotDescribeGivesItsReason)
+{
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    FileKind kind = FileKind::regular;
+    uint64_t size = 0;
+    unsigned long failure = 0;
+    EXPECT_FALSE(openFileFacts(reinterpret_cast<intptr_t>(event), kind, size, failure));
+    EXPECT_NE(failure, 0ul);
+    CloseHandle(event);
+
+    // A disk file is described, kind and length.
+    writeFile("ship.hul", "0\r\n0\r\n");
+    HANDLE file = CreateFileW(L"ship.hul", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(openFileFacts(reinterpret_cast<intptr_t>(file), kind, size, failure));
+    EXPECT_EQ(kind, FileKind::regular);
+    EXPECT_EQ(size, 6u);
+    CloseHandle(file);
 }
 
 TEST_F(WindowsFileTest, ReadsInPiecesUpToTheSizeAtTheOpen)

@@ -15,12 +15,12 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-// Mounts a disk image of `kib` KiB with a file system of `type` ("ext4", "ext2"), made at
-// `image`, through a loop device on `folder`, seen by this process and the processes it starts
-// from now on. Growing a file there only notes its new length, as on many disks. Returns an
-// empty string, or why it could not.
+// Mounts a disk image of `kib` KiB with a file system of `type` ("ext4", "ext2", "btrfs"), made
+// at `image` with the options `make` of its mkfs, through a loop device on `folder`, seen by
+// this process and the processes it starts from now on. Growing a file there only notes its new
+// length, as on many disks. Returns an empty string, or why it could not.
 inline std::string mountPrivateImage(const std::string& folder, const std::string& image, int kib,
-                                     const std::string& type)
+                                     const std::string& type, const std::string& make = "-q -m 0")
 {
     if (unshare(CLONE_NEWNS) != 0)
     {
@@ -28,8 +28,8 @@ inline std::string mountPrivateImage(const std::string& folder, const std::strin
                "); this test needs the right to mount a small file system";
     }
     const std::string command = "truncate -s " + std::to_string(kib) + "K '" + image +
-                                "' && mkfs." + type + " -q -m 0 '" + image +
-                                "' && mount -o loop '" + image + "' '" + folder + "'";
+                                "' && mkfs." + type + " " + make + " '" + image +
+                                "' >/dev/null && mount -o loop '" + image + "' '" + folder + "'";
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         std::system(command.c_str()) != 0)
     {
