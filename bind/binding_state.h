@@ -4,6 +4,10 @@
 
 #include "bind/midpoint_grid.h"
 
+// Moved midpoints compared one by one with each attachment up to this many; past it, every
+// attachment near their bounding box is searched again.
+constexpr std::size_t MAX_MOVED_CHECKED = 96;
+
 // What the last frame's binding saw and wrote, so that the next frame redoes only what the
 // edits since then can have changed. Whoever runs the frames keeps one.
 struct BindingState

@@ -124,15 +124,3 @@ void insertMidpoint(MidpointGrid& grid, Vec2 m, uint32_t id);
 // Takes out the entry filed for edge `id` at `m`; `m` must be the very midpoint filed then,
 // so that it leads to the same cell (or the loose chain). Never allocates.
 void removeMidpoint(MidpointGrid& grid, Vec2 m, uint32_t id);
-
-// Triangles of the ship that the grid does not hold: those from `from` on.
-struct UnfiledTriangles
-{
-    const std::vector<Triangle>* triangles = nullptr;
-    std::size_t from = 0;
-};
-
-// Binds each attachment listed in `which` (whose order it may change) as bindOneByOne would,
-// looking only at the midpoints in the cells around it, the loose chain, and `unfiled`.
-void bindListed(const MidpointGrid& grid, std::vector<Attachment>& attachments,
-                std::vector<uint32_t>& which, UnfiledTriangles unfiled = {});

@@ -3,47 +3,15 @@
 #include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"
+#include "tests/failing_allocations.h"
 #include "tests/program_internals.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
-
-// Allocations this program may still make before the next one fails; below zero, every one
-// succeeds. Set around a frame step to see it work from what it already holds.
-static long allocationsLeft = -1;
-
-void* operator new(std::size_t size)
-{
-    if (allocationsLeft == 0)
-    {
-        throw std::bad_alloc();
-    }
-    if (allocationsLeft > 0)
-    {
-        allocationsLeft--;
-    }
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (p == nullptr)
-    {
-        throw std::bad_alloc();
-    }
-    return p;
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace
 {

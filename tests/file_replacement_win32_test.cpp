@@ -6,11 +6,10 @@
 #include "platform/file_replacement.h"
 #include "platform/file_source.h"
 #include "shipfile/ship_file.h"
+#include "tests/failing_allocations.h"
 #include "tests/test_support.h"
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -22,29 +21,6 @@
 #include <windows.h>
 
 namespace fs = std::filesystem;
-
-// While set, every allocation of this program fails, as when the system has no memory left.
-static std::atomic<bool> allocationsFail{false};
-
-void* operator new(std::size_t size)
-{
-    void* memory = allocationsFail ? nullptr : std::malloc(size == 0 ? 1 : size);
-    if (memory == nullptr)
-    {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-
-void operator delete(void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
 
 namespace
 {
@@ -163,7 +139,7 @@ TEST_F(WindowsFileTest, GivingUpTakesNoMemoryAndLeavesNoTemporaryFile)
     ASSERT_TRUE(writeFileReplacement(replacement, "0\r\n0\r\n", 6, error)) << error;
     ASSERT_EQ(folderEntries().size(), 2u);
     bool gaveUp = true;
-    allocationsFail = true;
+    allocationsLeft = 0;
     try
     {
         abandonFileReplacement(replacement);
@@ -172,7 +148,7 @@ TEST_F(WindowsFileTest, GivingUpTakesNoMemoryAndLeavesNoTemporaryFile)
     {
         gaveUp = false;
     }
-    allocationsFail = false;
+    allocationsLeft = -1;
     EXPECT_TRUE(gaveUp);
     EXPECT_EQ(replacement.handle, -1);
     EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);

@@ -21,8 +21,10 @@ gantrix_wine_test(pointer_edit_test gantrix_view gantrix_edit)
 gantrix_wine_test(keyboard_test gantrix_edit)
 gantrix_wine_test(bind_plain_test gantrix_render gantrix_bind)
 gantrix_wine_test(bind_grid_test gantrix_bind gantrix_edit)
+target_sources(bind_grid_test PRIVATE failing_allocations.cpp)
 gantrix_wine_test(file_source_win32_test gantrix_edit)
 gantrix_wine_test(file_replacement_win32_test gantrix_edit)
+target_sources(file_replacement_win32_test PRIVATE failing_allocations.cpp)
 gantrix_wine_test(console_win32_test gantrix_platform)
 # The program's resources, read from gantrix.exe; this test carries the same ones, so its own
 # process shows what the manifest asks of Windows.
