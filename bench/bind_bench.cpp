@@ -1,6 +1,7 @@
 #include "bench/ship_generator.h"
 #include "bind/bind_plain.h"
 #include "bind/binding_state.h"
+#include "tests/program_internals.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

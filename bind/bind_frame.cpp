@@ -13,8 +13,18 @@ namespace
 constexpr std::size_t GROWTH_ROOM = 256;
 constexpr std::size_t GROWTH_ROOM_SHARE = 16;
 
+// The binding of the empty ship the editor starts with, made like any adopted ship's, so that
+// the first frames have their room set aside too.
+BindingState startingBinding()
+{
+    BindingState state;
+    std::vector<Attachment> none;
+    prepareBinding(state, {}, none);
+    return state;
+}
+
 // The editor's binding, and the next ship's while a load prepares it.
-BindingState editorBinding;
+BindingState editorBinding = startingBinding();
 BindingState preparedBinding;
 } // namespace
 

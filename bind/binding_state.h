@@ -1,6 +1,6 @@
 #pragma once
 
-// Inside bind/ (and its tests and benchmarks): the state the frame step keeps between frames.
+// Inside bind/: the state the frame step keeps between frames.
 
 #include "bind/midpoint_grid.h"
 
@@ -38,11 +38,6 @@ struct BindingState
     bool memoryShort = false;        // memory was refused since the ship was adopted
 };
 
-// Builds the grid for `triangles` and binds every attachment through it: exactly what
-// bindOneByOne gives, at a cost that grows with the ship, not attachments times triangles.
-void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
-                  std::vector<Attachment>& attachments);
-
 // The frame's binding: leaves every attachment's `triangle` and `edge` as bindOneByOne
 // would, working from what `state` kept of the previous call: unchanged attachments get
 // their previous fields back (a load may have cleared them), and only attachments that
@@ -62,6 +57,3 @@ bool bindFrame(BindingState& state, const std::vector<Triangle>& triangles,
 // leaving `state` to be discarded.
 void prepareBinding(BindingState& state, const std::vector<Triangle>& triangles,
                     std::vector<Attachment>& attachments);
-
-// Bytes of storage that `state` holds, spare capacity included.
-std::size_t bindingStorageBytes(const BindingState& state);

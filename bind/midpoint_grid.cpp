@@ -173,17 +173,12 @@ void buildGrid(MidpointGrid& g, const std::vector<Triangle>& triangles, std::siz
     g.builtBlocks = g.blocks.size();
     if (room > 0)
     {
-        reserveGridGrowth(g, room);
+        reserveBlocks(g, room);
         return;
     }
     releaseSpare(g.entries);
     releaseSpare(g.blocks);
     releaseSpare(g.far);
-}
-
-void reserveGridGrowth(MidpointGrid& g, std::size_t midpoints)
-{
-    reserveBlocks(g, midpoints);
 }
 
 void insertMidpoint(MidpointGrid& g, Vec2 m, uint32_t id)

@@ -1,6 +1,6 @@
 #pragma once
 
-// Inside bind/ (and its tests and benchmarks): the grid behind the frame step.
+// Inside bind/: the grid behind the frame step.
 
 #include "bind/bind_plain.h"
 
@@ -107,14 +107,9 @@ template <typename T> bool roomForOne(std::vector<T>& v)
 }
 
 // Files every edge midpoint of `triangles` anew, with a cell size to suit them, and room for
-// `room` more midpoints (reserveGridGrowth) with entries for three per triangle besides.
+// `room` more midpoints, each in a block of its own, with entries for three per triangle besides.
 // Throws std::bad_alloc when the memory is not there, leaving `grid` to be discarded.
 void buildGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles, std::size_t room = 0);
-
-// Sets aside room for `midpoints` more midpoints, each in a block of its own: entries, blocks
-// and table slots. Throws std::bad_alloc when the memory is not there; what was set aside
-// stays.
-void reserveGridGrowth(MidpointGrid& grid, std::size_t midpoints);
 
 // Files the midpoint `m` of edge `id`; never throws. The entry comes from the free list or
 // the entries' spare capacity, which the caller keeps at three per triangle it holds; the

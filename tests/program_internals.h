@@ -3,6 +3,7 @@
 // Functions the editor defines for use inside their own modules, declared here so that the
 // tests can check them, or set up what they need, directly.
 
+#include "bind/binding_state.h"
 #include "model/ship.h"
 #include "platform/key_state.h"
 #include "render/window_view.h"
@@ -30,3 +31,11 @@ void setKeyDown(Key key, bool down);
 // and empties its pending points, as a load of a file with that text does. Text that does not
 // parse changes nothing and returns false with a one-line reason in `error`. Prints nothing.
 bool loadShipFromText(std::string_view text, std::string& error);
+
+// Builds the grid for `triangles` and binds every attachment through it: exactly what
+// bindOneByOne gives, at a cost that grows with the ship, not attachments times triangles.
+void bindWithGrid(MidpointGrid& grid, const std::vector<Triangle>& triangles,
+                  std::vector<Attachment>& attachments);
+
+// Bytes of storage that `state` holds, spare capacity included.
+std::size_t bindingStorageBytes(const BindingState& state);
