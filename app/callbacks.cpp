@@ -41,6 +41,7 @@ void onDisplay()
 
 void onKeyboard(unsigned char character, int, int)
 {
+    sampleKeysForEvent();
     noteEventModifiers(glutGetModifiers());
     noteCharacterKey(character, true);
     keyboardCommand(character);
@@ -48,17 +49,20 @@ void onKeyboard(unsigned char character, int, int)
 
 void onKeyboardUp(unsigned char character, int, int)
 {
+    sampleKeysForEvent();
     noteEventModifiers(glutGetModifiers());
     noteCharacterKey(character, false);
 }
 
 void onSpecial(int key, int, int)
 {
+    sampleKeysForEvent();
     noteSpecialKey(key, true);
 }
 
 void onSpecialUp(int key, int, int)
 {
+    sampleKeysForEvent();
     noteSpecialKey(key, false);
 }
 
@@ -81,6 +85,7 @@ void onReshape(int width, int height)
 
 void onMotion(int x, int y)
 {
+    sampleKeysForEvent();
     handlePointerMotion(x, y);
 }
 
@@ -92,6 +97,7 @@ void onMouse(int button, int state, int x, int y)
         return;
     }
     // The toolkit's modifier report is exact here (not in the motion callback).
+    sampleKeysForEvent();
     noteEventModifiers(glutGetModifiers());
     const PointerButton pointer =
         button == GLUT_LEFT_BUTTON ? PointerButton::Left : PointerButton::Right;

@@ -28,6 +28,8 @@ bool isKeyDown(Key key)
     return (GetKeyState(virtualKeyOf(key)) & 0x8000) != 0;
 }
 
+void sampleKeysForEvent() {}
+
 void noteEventModifiers(int) {}
 
 void noteSpecialKey(int, bool) {}

@@ -195,3 +195,26 @@ TEST_F(EditingTest, AttachmentsTakeKeyAndFlagAndFollowTheirDrag)
     const std::string file = save();
     EXPECT_NE(file.find("\r\n-0.000000 -12.500000 81 0 0 0\r\n"), std::string::npos) << file;
 }
+
+// Tab, Shift and Control are followed by their keys, not by the characters they give: a Tab
+// released while Shift is held (it goes up as another keysym) is up, and Control + I, which
+// gives Tab's character, is not Tab. Every attachment here keeps the flag the one Tab gave.
+TEST_F(EditingTest, TabIsTheKeyNotItsCharacter)
+{
+    ASSERT_TRUE(editor.keyDown(XK_Tab));
+    ASSERT_TRUE(editor.keyDown(XK_Shift_L));
+    ASSERT_TRUE(editor.keyUp(XK_Tab));
+    ASSERT_TRUE(editor.keyUp(XK_Shift_L));
+    const double spots[3] = {-100, 0, 100};
+    for (double wx : spots)
+    {
+        ASSERT_TRUE(editor.keyDown(XK_Control_L));
+        ASSERT_TRUE(editor.click(RIGHT, px(wx), py(100)));
+        ASSERT_TRUE(editor.keyTap(XK_i));
+        ASSERT_TRUE(editor.keyUp(XK_Control_L));
+        ASSERT_TRUE(editor.keyTap(XK_a));
+    }
+    EXPECT_EQ(save(), "0\r\n3\r\n-100.000000 100.000000 0 9999 9999 0\r\n"
+                      "0.000000 100.000000 0 9999 9999 0\r\n"
+                      "100.000000 100.000000 0 9999 9999 0\r\n");
+}

@@ -1,0 +1,260 @@
+#include "platform/key_state.h"
+
+#include <GL/glx.h>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+// The key state as of the event being handled. At each event the server's keymap is asked for
+// (one round trip) and the key changes still queued behind the event are taken back out of
+// it; the toolkit's key and modifier events keep it between samples, and alone where there is
+// no window (the unit tests).
+
+namespace
+{
+// Codes the toolkit uses for modifier presses reported as special keys.
+constexpr int SPECIAL_SHIFT_LEFT = 0x70;
+constexpr int SPECIAL_SHIFT_RIGHT = 0x71;
+constexpr int SPECIAL_CTRL_LEFT = 0x72;
+constexpr int SPECIAL_CTRL_RIGHT = 0x73;
+constexpr int MODIFIER_SHIFT = 1;
+constexpr int MODIFIER_CTRL = 2;
+constexpr unsigned char TAB_CHARACTER = 9;
+
+struct KeyState
+{
+    // Left and right are tracked apart so that releasing one while the other is held
+    // does not report the modifier as up.
+    bool shiftLeft = false;
+    bool shiftRight = false;
+    bool ctrlLeft = false;
+    bool ctrlRight = false;
+    bool tab = false;
+};
+
+KeyState keys;
+
+// The key codes that act as Tab, Shift and Control on one connection, learned once.
+struct KeyCodes
+{
+    Display* display = nullptr; // the connection they were learned on; none yet
+    bool tab[256] = {};
+    bool shift[256] = {};
+    bool control[256] = {};
+};
+
+KeyCodes codes;
+
+// A keymap of 256 key bits, as XQueryKeymap gives it.
+struct Keymap
+{
+    char bits[32] = {};
+
+    bool isDown(int keycode) const
+    {
+        return (bits[keycode >> 3] & (1 << (keycode & 7))) != 0;
+    }
+    void set(int keycode, bool down)
+    {
+        const char bit = static_cast<char>(1 << (keycode & 7));
+        bits[keycode >> 3] =
+            static_cast<char>(down ? (bits[keycode >> 3] | bit) : (bits[keycode >> 3] & ~bit));
+    }
+    bool anyDown(const bool* wanted) const
+    {
+        bool found = false;
+        for (int keycode = 0; keycode < 256 && !found; keycode++)
+        {
+            found = wanted[keycode] && isDown(keycode);
+        }
+        return found;
+    }
+};
+
+// The walk over the events queued behind the one being handled: only the first `remaining`,
+// those that came before the keymap's reply. The first queued change of a key tells what the
+// key was as of the handled event: down before a release, up before a press.
+struct QueueWalk
+{
+    int remaining = 0;
+    bool changed[256] = {};
+    Keymap* keymap = nullptr;
+};
+
+Bool takeBackQueuedKey(Display*, XEvent* event, XPointer argument)
+{
+    QueueWalk& walk = *reinterpret_cast<QueueWalk*>(argument);
+    if (walk.remaining <= 0)
+    {
+        return False;
+    }
+    walk.remaining--;
+    if (event->type == KeyPress || event->type == KeyRelease)
+    {
+        const int keycode = static_cast<int>(event->xkey.keycode) & 0xFF;
+        if (!walk.changed[keycode])
+        {
+            walk.changed[keycode] = true;
+            walk.keymap->set(keycode, event->type == KeyRelease);
+        }
+    }
+    return False; // takes nothing off the queue
+}
+
+void learnKeyCodes(Display* display)
+{
+    codes = KeyCodes{};
+    codes.display = display;
+    int first = 0;
+    int last = 0;
+    XDisplayKeycodes(display, &first, &last);
+    int perCode = 0;
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
+    if (map != nullptr)
+    {
+        for (int keycode = first; keycode <= last && keycode < 256; keycode++)
+        {
+            const KeySym* syms = map + (keycode - first) * perCode;
+            codes.tab[keycode] = perCode > 0 && syms[0] == XK_Tab;
+        }
+        XFree(map);
+    }
+    // Whatever keys the server counts as Shift and Control, left, right or moved elsewhere.
+    XModifierKeymap* modifiers = XGetModifierMapping(display);
+    if (modifiers != nullptr)
+    {
+        const int per = modifiers->max_keypermod;
+        for (int i = 0; i < per; i++)
+        {
+            const int shift = modifiers->modifiermap[ShiftMapIndex * per + i];
+            const int control = modifiers->modifiermap[ControlMapIndex * per + i];
+            codes.shift[shift & 0xFF] = shift != 0;
+            codes.control[control & 0xFF] = control != 0;
+        }
+        XFreeModifiermap(modifiers);
+    }
+}
+
+// Once the keymap has been sampled it is the whole truth; the notes only stand in without it.
+bool keymapSampled()
+{
+    return codes.display != nullptr;
+}
+} // namespace
+
+void sampleKeysForEvent()
+{
+    Display* display = glXGetCurrentDisplay();
+    if (display == nullptr)
+    {
+        return;
+    }
+    if (codes.display != display)
+    {
+        learnKeyCodes(display);
+    }
+    // The reply comes after every event the server sent before it, so once it is in, the
+    // queue holds exactly the events between the one being handled and the reply.
+    Keymap keymap;
+    XQueryKeymap(display, keymap.bits);
+    QueueWalk walk;
+    walk.remaining = XEventsQueued(display, QueuedAlready);
+    walk.keymap = &keymap;
+    XEvent unused;
+    XCheckIfEvent(display, &unused, takeBackQueuedKey, reinterpret_cast<XPointer>(&walk));
+    keys = KeyState{};
+    keys.shiftLeft = keymap.anyDown(codes.shift);
+    keys.ctrlLeft = keymap.anyDown(codes.control);
+    keys.tab = keymap.anyDown(codes.tab);
+}
+
+bool isKeyDown(Key key)
+{
+    switch (key)
+    {
+        case Key::Shift:
+            return keys.shiftLeft || keys.shiftRight;
+        case Key::Control:
+            return keys.ctrlLeft || keys.ctrlRight;
+        case Key::Tab:
+            return keys.tab;
+    }
+    return false;
+}
+
+// Sets one key as if only its left-hand key were held or released.
+void setKeyDown(Key key, bool down)
+{
+    switch (key)
+    {
+        case Key::Shift:
+            keys.shiftLeft = down;
+            keys.shiftRight = false;
+            break;
+        case Key::Control:
+            keys.ctrlLeft = down;
+            keys.ctrlRight = false;
+            break;
+        case Key::Tab:
+            keys.tab = down;
+            break;
+    }
+}
+
+void noteEventModifiers(int modifierBits)
+{
+    if (keymapSampled())
+    {
+        return;
+    }
+    // The event's own report wins; only correct the side bits when they disagree, so a
+    // held right-hand key keeps being tracked as such.
+    if (((modifierBits & MODIFIER_SHIFT) != 0) != isKeyDown(Key::Shift))
+    {
+        setKeyDown(Key::Shift, (modifierBits & MODIFIER_SHIFT) != 0);
+    }
+    if (((modifierBits & MODIFIER_CTRL) != 0) != isKeyDown(Key::Control))
+    {
+        setKeyDown(Key::Control, (modifierBits & MODIFIER_CTRL) != 0);
+    }
+}
+
+void noteSpecialKey(int specialKey, bool down)
+{
+    if (keymapSampled())
+    {
+        return;
+    }
+    switch (specialKey)
+    {
+        case SPECIAL_SHIFT_LEFT:
+            keys.shiftLeft = down;
+            break;
+        case SPECIAL_SHIFT_RIGHT:
+            keys.shiftRight = down;
+            break;
+        case SPECIAL_CTRL_LEFT:
+            keys.ctrlLeft = down;
+            break;
+        case SPECIAL_CTRL_RIGHT:
+            keys.ctrlRight = down;
+            break;
+        default:
+            break;
+    }
+}
+
+void noteCharacterKey(unsigned char character, bool down)
+{
+    // Without a keymap Control + I cannot be told from Tab; this is the best guess then.
+    if (!keymapSampled() && character == TAB_CHARACTER)
+    {
+        keys.tab = down;
+    }
+}
+
+void releaseAllKeys()
+{
+    keys = KeyState{};
+}
