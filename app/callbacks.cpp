@@ -4,6 +4,7 @@
 #include "app/input.h"
 #include "bind/bind_frame.h"
 #include "edit/keyboard.h"
+#include "edit/recovery.h"
 #include "platform/console.h"
 #include "platform/display.h"
 #include "platform/frame_yield.h"
@@ -35,6 +36,7 @@ void onDisplay()
     drawFrame(s, editorView(editor));
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();
+    recoveryAfterFrame();
     glutPostRedisplay();
     yieldAfterFrame();
 }
@@ -102,6 +104,12 @@ void onMouse(int button, int state, int x, int y)
     const PointerButton pointer =
         button == GLUT_LEFT_BUTTON ? PointerButton::Left : PointerButton::Right;
     handlePointerButton(pointer, state == GLUT_DOWN, x, y);
+}
+
+void onClose()
+{
+    // The toolkit ends the process once this returns.
+    writeRecoveryLastWords();
 }
 
 void onWindowStatus(int state)

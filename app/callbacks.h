@@ -27,3 +27,5 @@ void onEntry(int state);
 // A window that another program destroys is hidden first, and no longer drawn: each time the
 // window is hidden, the editor makes sure it still exists.
 void onWindowStatus(int state);
+// The window is being closed (by the user or the desktop).
+void onClose();

@@ -1,4 +1,5 @@
 #include "app/callbacks.h"
+#include "edit/recovery.h"
 #include "platform/console.h"
 #include "platform/display.h"
 #include "platform/process.h"
@@ -20,6 +21,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // Before the window, so the line about unsaved work of an earlier run comes first.
+    startRecovery();
+    setDisplayLostLastWords(writeRecoveryLastWords);
+
     createEditorWindow(&argc, argv);
     finishDisplay();
 
@@ -35,6 +40,7 @@ int main(int argc, char** argv)
     glutSpecialUpFunc(onSpecialUp);
     glutEntryFunc(onEntry);
     glutWindowStatusFunc(onWindowStatus);
+    glutCloseFunc(onClose);
 
     glutMainLoop();
     return 0;

@@ -46,6 +46,7 @@ void placeAttachment()
     a.y = e.pointerWorld.y;
     a.modeFlag = e.modeFlag;
     ship.attachments.push_back(a);
+    ship.editCount++;
 }
 
 void addPoint()
@@ -60,6 +61,7 @@ void addPoint()
         t.corners[2] = s.pendingPoints[2];
         normaliseWinding(t);
         s.triangles.push_back(t);
+        s.editCount++;
         s.pendingPoints.clear();
     }
     assert(s.pendingPoints.size() <= 2);
@@ -126,6 +128,7 @@ bool cornerDragStep(Vec2 previous, Vec2 next)
             {
                 t.corners[k] = to;
                 normaliseWinding(t);
+                ship.editCount++;
                 if (isKeyDown(Key::Control))
                 {
                     return true;
@@ -147,4 +150,5 @@ void attachmentDragStep(Vec2 next)
     const Vec2 p = snapToGrid(next);
     ship.attachments[static_cast<std::size_t>(index)].x = p.x;
     ship.attachments[static_cast<std::size_t>(index)].y = p.y;
+    ship.editCount++;
 }

@@ -1,6 +1,7 @@
 #include "edit/save_load.h"
 
 #include "bind/bind_frame.h"
+#include "edit/recovery.h"
 #include "platform/console.h"
 #include "platform/file_replacement.h"
 #include "platform/file_source.h"
@@ -28,11 +29,11 @@ static bool writePiece(void* context, const char* data, size_t size)
     return writeFileReplacement(*sink.replacement, data, size, *sink.error);
 }
 
-// Writes the ship through a replacement of the file; the old file stays as it was on failure.
-static bool writeShipFile(const Ship& s, std::string& error)
+bool writeShipFile(const std::string& path, const std::vector<Triangle>& triangles,
+                   const std::vector<Attachment>& attachments, std::string& error)
 {
     FileReplacement replacement;
-    if (!beginFileReplacement(SHIP_FILE_NAME, replacement, error))
+    if (!beginFileReplacement(path.c_str(), replacement, error))
     {
         return false;
     }
@@ -44,11 +45,11 @@ static bool writeShipFile(const Ship& s, std::string& error)
         uint64_t size = 0;
         if (replacement.inPlace)
         {
-            writeShipText(s.triangles, s.attachments, PieceSink{countPiece, &size});
+            writeShipText(triangles, attachments, PieceSink{countPiece, &size});
         }
         ReplacementSink sink{&replacement, &error};
         ok = reserveFileReplacement(replacement, size, error) &&
-             writeShipText(s.triangles, s.attachments, PieceSink{writePiece, &sink});
+             writeShipText(triangles, attachments, PieceSink{writePiece, &sink});
         ok = ok && commitFileReplacement(replacement, error);
     }
     catch (const std::bad_alloc&)
@@ -99,7 +100,7 @@ static void reportFailure(const char* what, const std::string& error)
 
 // Runs one save or load step and reports it: `done` on stdout when it succeeds, one line on
 // stderr when it fails or runs out of memory.
-static void runReported(const char* what, bool (*step)(std::string& error), const char* done)
+static bool runReported(const char* what, bool (*step)(std::string& error), const char* done)
 {
     std::string error;
     bool ok = false;
@@ -114,15 +115,23 @@ static void runReported(const char* what, bool (*step)(std::string& error), cons
     if (!ok)
     {
         reportFailure(what, error);
-        return;
+        return false;
     }
     writeStatusLine(done);
+    return true;
 }
 
 void saveShip()
 {
-    runReported(
-        "save", [](std::string& error) { return writeShipFile(ship, error); }, "SAVED!");
+    const bool saved = runReported(
+        "save",
+        [](std::string& error)
+        { return writeShipFile(SHIP_FILE_NAME, ship.triangles, ship.attachments, error); },
+        "SAVED!");
+    if (saved)
+    {
+        recoveryAfterSave();
+    }
 }
 
 // Makes a ship read whole and valid the editor's ship, with its binding. Everything the ship
@@ -150,6 +159,7 @@ static bool adoptShip(ShipFileContent& content, std::string& error)
     s.triangles = std::move(content.triangles);
     s.attachments = std::move(content.attachments);
     s.pendingPoints.clear();
+    s.editCount++;
     adoptPreparedBinding();
     return true;
 }
@@ -172,19 +182,16 @@ static long long readPiece(void* context, char* buffer, size_t capacity, std::st
     return readFileSource(*static_cast<FileSource*>(context), buffer, capacity, error);
 }
 
-// Reads the ship file in pieces and builds the new ship beside the old one, which is replaced
-// only once the whole file has been read and found valid.
-static bool readShipFile(std::string& error)
+bool readShipContent(const std::string& path, ShipFileContent& content, std::string& error)
 {
     FileSource source;
-    if (!openFileSource(SHIP_FILE_NAME, source, error))
+    if (!openFileSource(path.c_str(), source, error))
     {
         return false;
     }
     const PieceSource pieces{readPiece, &source, source.size};
     TextReader r;
     r.source = &pieces;
-    ShipFileContent content;
     bool ok = false;
     bool outOfMemory = false;
     try
@@ -201,10 +208,20 @@ static bool readShipFile(std::string& error)
     {
         error = "out of memory for a ship this large";
     }
-    return ok && adoptShip(content, error);
+    return ok;
+}
+
+// Builds the new ship beside the old one, which is replaced only once the whole file has been
+// read and found valid.
+static bool readShipFile(std::string& error)
+{
+    ShipFileContent content;
+    return readShipContent(SHIP_FILE_NAME, content, error) && adoptShip(content, error);
 }
 
 void loadShip()
 {
-    runReported("load", readShipFile, "LOADED!");
+    // A changed ship goes to its recovery copy before anything can replace it.
+    recoveryBeforeLoad();
+    recoveryAfterLoad(runReported("load", readShipFile, "LOADED!"));
 }

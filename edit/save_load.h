@@ -8,6 +8,16 @@
 // a status line when it succeeds, one line on stderr when it fails, and a failure (running out
 // of memory included) leaves the ship and the file as they were.
 
+// Writes a ship to `path` through a replacement of the file, so the file holds the old ship or
+// the new one, never half; on failure the old file stays as it was and `error` says why.
+// Prints nothing and touches no global, so a writer thread may call it.
+bool writeShipFile(const std::string& path, const std::vector<Triangle>& triangles,
+                   const std::vector<Attachment>& attachments, std::string& error);
+
+// Reads the ship file at `path` whole into `content`; false with the reason in `error` when
+// it cannot be opened or read or is not a valid ship file. Prints nothing.
+bool readShipContent(const std::string& path, ShipFileContent& content, std::string& error);
+
 // Writes the global ship to SHIP_FILE_NAME and prints "SAVED!"; on failure prints one
 // line on stderr and leaves the old file as it was.
 void saveShip();

@@ -73,6 +73,7 @@ struct Ship
     std::vector<Vec2> pendingPoints; // towards the next triangle; at most two between events
     std::vector<Triangle> triangles; // in order of creation; the index is the identity
     std::vector<Attachment> attachments;
+    uint64_t editCount = 0; // one more for every change of the triangles or attachments
 };
 
 // The view's origin is an integer pair: pans move it in whole world units.

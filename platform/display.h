@@ -19,6 +19,10 @@ bool prepareDisplay(int argc, char** argv, std::string& reason);
 // window), ends the editor with one line on stderr and exit status 1.
 void finishDisplay();
 
+// What the editor still owes before the display's loss ends it (the last recovery copy): called
+// once, on the editor's thread, after the line and before the exit. Nothing draws after it.
+void setDisplayLostLastWords(void (*lastWords)());
+
 // Call when the window is hidden. A window destroyed by another program is first unmapped, and
 // the toolkit draws no hidden window, so no failed drawing request would tell; this asks the
 // server, and a window that is gone ends the editor as finishDisplay describes.

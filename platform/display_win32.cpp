@@ -10,6 +10,13 @@
 // Set by finishDisplay, once the window exists.
 static bool windowOpen = false;
 
+static void (*lastWordsOnLoss)() = nullptr;
+
+void setDisplayLostLastWords(void (*lastWords)())
+{
+    lastWordsOnLoss = lastWords;
+}
+
 // Windows has no display server to find or lose: the toolkit opens its window on the desktop
 // of the session. What it cannot do ends the editor, with status 1 and one line in the
 // editor's own words, as the display check does elsewhere, instead of the toolkit's: before
@@ -28,6 +35,10 @@ static void onToolkitError(const char* format, va_list arguments)
         *c = *c == '\r' || *c == '\n' ? ' ' : *c;
     }
     writeErrorLine(static_cast<const char*>(line));
+    if (windowOpen && lastWordsOnLoss != nullptr)
+    {
+        lastWordsOnLoss();
+    }
     std::exit(1);
 }
 

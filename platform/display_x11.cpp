@@ -212,6 +212,24 @@ static void writeEndingLine(const char* line)
     }
 }
 
+static void (*lastWordsOnLoss)() = nullptr;
+
+void setDisplayLostLastWords(void (*lastWords)())
+{
+    lastWordsOnLoss = lastWords;
+}
+
+// Runs the editor's last words once: a failure inside them must not call them again.
+static void sayLastWords()
+{
+    void (*lastWords)() = lastWordsOnLoss;
+    lastWordsOnLoss = nullptr;
+    if (lastWords != nullptr)
+    {
+        lastWords();
+    }
+}
+
 // Xlib calls this from whichever call found the connection broken, and ends the program if it
 // returns. Nothing more can be drawn or asked of the server, so it ends the editor itself.
 static int onConnectionLost(Display* display)
@@ -220,6 +238,7 @@ static int onConnectionLost(Display* display)
     std::snprintf(line, sizeof line, "gantrix: lost the connection to the X display '%s'\n",
                   display != nullptr ? DisplayString(display) : "");
     writeEndingLine(line);
+    sayLastWords();
     _exit(1);
 }
 
@@ -245,6 +264,7 @@ static int onRequestFailed(Display* display, XErrorEvent* event)
                       text);
     }
     writeEndingLine(line);
+    sayLastWords();
     _exit(1);
 }
 

@@ -290,7 +290,7 @@ static std::vector<std::string> environmentWithDisplay(int display)
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e)
     {
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0)
+        if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "XDG_STATE_HOME=", 15) != 0)
         {
             env.emplace_back(*e);
         }
@@ -480,6 +480,11 @@ bool EditorSession::startServer()
     {
         return true;
     }
+    // A server started again after stopServer keeps the folders, and what the editor left there.
+    if (!rootDir.empty())
+    {
+        return startXvfb();
+    }
     std::string pattern = (fs::temp_directory_path() / "gantrix-e2e-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -494,7 +499,11 @@ bool EditorSession::startServer()
     {
         return fail("cannot create the work folder " + work);
     }
+    return startXvfb();
+}
 
+bool EditorSession::startXvfb()
+{
     if (findInPath("Xvfb").empty())
     {
         return fail("Xvfb is not on PATH; install the xvfb package");
@@ -681,6 +690,7 @@ bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, Edit
     }
     request.args.insert(request.args.end(), extraArgs.begin(), extraArgs.end());
     request.env = environmentWithDisplay(displayNumber);
+    request.env.push_back("XDG_STATE_HOME=" + rootDir + "/state");
     request.cwd = work;
     request.outputPath = rootDir + "/stdout.txt";
     request.errorPath = rootDir + "/stderr.txt";
@@ -990,6 +1000,33 @@ bool EditorSession::waitForStderr(const std::string& text, int occurrences, Mill
 const std::string& EditorSession::workDir() const
 {
     return work;
+}
+
+bool EditorSession::useWorkFolder(const std::string& name)
+{
+    std::error_code ignored;
+    work = rootDir + "/" + name;
+    fs::create_directory(work, ignored);
+    return fs::is_directory(work, ignored) || fail("cannot create the work folder " + work);
+}
+
+std::vector<std::string> EditorSession::recoveryCopies() const
+{
+    std::vector<std::string> copies;
+    std::error_code ignored;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(rootDir + "/state/gantrix/recovery", ignored))
+    {
+        copies.push_back(entry.path().string());
+    }
+    std::sort(copies.begin(), copies.end());
+    return copies;
+}
+
+bool EditorSession::signalEditor(int signal)
+{
+    return (editorPid > 0 && kill(editorPid, signal) == 0) ||
+           fail("cannot signal the editor " + std::to_string(editorPid));
 }
 
 bool EditorSession::workFileExists(const std::string& name) const

@@ -159,6 +159,14 @@ class EditorSession
     std::string readWorkFile(const std::string& name) const;
     bool writeWorkFile(const std::string& name, const std::string& content) const;
 
+    // From the next start on, the editor works in the folder `name` beside the first one.
+    bool useWorkFolder(const std::string& name);
+    // The editor's recovery copies, full paths in name order: the kit points the editor's
+    // state folder (XDG_STATE_HOME) into its own temporary folder, never the real home.
+    std::vector<std::string> recoveryCopies() const;
+    // Sends `signal` to the running editor.
+    bool signalEditor(int signal);
+
     // The editor's window.
     unsigned long window() const;
     std::string windowTitle();
@@ -203,6 +211,7 @@ class EditorSession
 
   private:
     bool fail(const std::string& what);
+    bool startXvfb();
     void endEditor();
     bool closeWindowAndWait();
     void expectNoSanitizerReport();

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the recovery copies ask the system, one source per system: state_folder_posix.cpp and
+// state_folder_win32.cpp. Paths are UTF-8; every failure comes back as a one-line reason in
+// `error`; nothing here prints.
+
+// The folder for the editor's recovery copies, made as needed (private to the user, mode 0700
+// where the system has modes): $XDG_STATE_HOME/gantrix/recovery, else
+// $HOME/.local/state/gantrix/recovery; on Windows %LOCALAPPDATA%\Gantrix\recovery.
+bool recoveryFolder(std::string& folder, std::string& error);
+
+// The full path of the working folder.
+bool workingFolder(std::string& folder, std::string& error);
+
+// `name` in `folder`, with the system's separator.
+std::string pathInFolder(const std::string& folder, const std::string& name);
+
+// One regular file of a folder: its name and when it was last written (seconds since 1970).
+struct FolderFile
+{
+    std::string name;
+    int64_t modified = 0;
+};
+
+// The regular files directly in `folder`.
+bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, std::string& error);
+
+// Removes a file; false (and nothing said) when it was not there or cannot be removed.
+bool removeFile(const std::string& path);
+
+// Seconds since 1970, and a time as the user's clock shows it: "2026-12-08 18:41:19" when
+// `forFileName` is false, "20261208-184119" when it is true.
+int64_t secondsNow();
+std::string localTimeText(int64_t seconds, bool forFileName);
+
+// The editor's process id, which tells two runs started in the same second apart.
+unsigned long processId();

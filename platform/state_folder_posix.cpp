@@ -1,0 +1,124 @@
+#include "platform/file_system.h"
+#include "platform/state_folder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Makes `path` a folder unless it is one, mode 0700; its parent must exist.
+static bool makeFolder(const std::string& path, std::string& error)
+{
+    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
+    {
+        struct stat facts;
+        if (stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode))
+        {
+            return true;
+        }
+        error = path + " is not a folder";
+        return false;
+    }
+    error = "cannot make " + path + ": " + systemReason(static_cast<unsigned long>(errno));
+    return false;
+}
+
+bool recoveryFolder(std::string& folder, std::string& error)
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base;
+    // A relative XDG_STATE_HOME is to be ignored, as for every XDG folder.
+    if (state != nullptr && state[0] == '/')
+    {
+        base = state;
+    }
+    else
+    {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] != '/')
+        {
+            error = "neither XDG_STATE_HOME nor HOME names a folder";
+            return false;
+        }
+        base = std::string(home) + "/.local";
+        if (!makeFolder(base, error))
+        {
+            return false;
+        }
+        base += "/state";
+    }
+    // The parents made on the way are the user's own; only the last is private to them.
+    folder = base + "/gantrix/recovery";
+    return makeFolder(base, error) && makeFolder(base + "/gantrix", error) &&
+           makeFolder(folder, error);
+}
+
+bool workingFolder(std::string& folder, std::string& error)
+{
+    char* path = getcwd(nullptr, 0);
+    if (path == nullptr)
+    {
+        error =
+            "cannot tell the working folder: " + systemReason(static_cast<unsigned long>(errno));
+        return false;
+    }
+    folder = path;
+    std::free(path);
+    return true;
+}
+
+std::string pathInFolder(const std::string& folder, const std::string& name)
+{
+    return folder + "/" + name;
+}
+
+bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, std::string& error)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr)
+    {
+        error = "cannot read " + folder + ": " + systemReason(static_cast<unsigned long>(errno));
+        return false;
+    }
+    for (dirent* entry = readdir(dir); entry != nullptr; entry = readdir(dir))
+    {
+        struct stat facts;
+        const std::string path = folder + "/" + entry->d_name;
+        if (lstat(path.c_str(), &facts) == 0 && S_ISREG(facts.st_mode))
+        {
+            files.push_back(FolderFile{entry->d_name, static_cast<int64_t>(facts.st_mtime)});
+        }
+    }
+    closedir(dir);
+    return true;
+}
+
+bool removeFile(const std::string& path)
+{
+    return unlink(path.c_str()) == 0;
+}
+
+int64_t secondsNow()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+std::string localTimeText(int64_t seconds, bool forFileName)
+{
+    const time_t when = static_cast<time_t>(seconds);
+    struct tm local;
+    char text[32] = "";
+    if (localtime_r(&when, &local) != nullptr)
+    {
+        std::strftime(text, sizeof text, forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%d %H:%M:%S",
+                      &local);
+    }
+    return text;
+}
+
+unsigned long processId()
+{
+    return static_cast<unsigned long>(getpid());
+}
