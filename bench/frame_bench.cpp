@@ -3,10 +3,12 @@
 #include "bench/ship_generator.h"
 #include "bind/binding_state.h"
 #include "edit/pointer_edit.h"
+#include "edit/recovery.h"
 
 #include <GL/freeglut.h>
 
 #include <benchmark/benchmark.h>
+#include <cstdint>
 #include <cstdlib>
 
 namespace
@@ -140,6 +142,57 @@ static void BM_FrameEditing(benchmark::State& state)
     countFrames(state);
 }
 BENCHMARK(BM_FrameEditing)
+    ->Args({100000, 10000})
+    ->Args({1000000, 100000})
+    ->ArgNames({"triangles", "attachments"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Recovery copies as often as they can be: after every change, once the writer is done with the
+// last one. Defined in edit/recovery.cpp for this benchmark.
+void setRecoveryQuietTime(int milliseconds);
+uint64_t recoveryCopiesWritten();
+
+// BM_FrameEditing while recovery copies of the ship are written all along on the writer
+// thread, into a scratch state folder: a frame only copies the ship into the snapshot when the
+// writer is free. Its time per frame against BM_FrameEditing's at the same size is the cost
+// of the copies to the frame (within 1.5 times is the aim at 1,000,000 triangles).
+static void BM_FrameEditingWhileCopying(benchmark::State& state)
+{
+    if (!setUpFrames(state))
+    {
+        return;
+    }
+    static bool started = false;
+    if (!started)
+    {
+        char folder[] = "/tmp/gantrix-bench-state-XXXXXX";
+        if (mkdtemp(folder) == nullptr || setenv("XDG_STATE_HOME", folder, 1) != 0)
+        {
+            state.SkipWithError("cannot make a scratch state folder");
+            return;
+        }
+        startRecovery();
+        setRecoveryQuietTime(0);
+        started = true;
+    }
+    const Vec2 home = ship.triangles[ship.triangles.size() / 2].corners[0];
+    const Vec2 away{home.x + 3.125, home.y + 3.125};
+    onDisplay();
+    glFinish();
+    const uint64_t copiesBefore = recoveryCopiesWritten();
+    bool moved = false;
+    for (auto _ : state)
+    {
+        cornerDragStep(moved ? away : home, moved ? home : away);
+        moved = !moved;
+        onDisplay();
+        glFinish();
+    }
+    countFrames(state);
+    state.counters["copies"] = static_cast<double>(recoveryCopiesWritten() - copiesBefore);
+}
+BENCHMARK(BM_FrameEditingWhileCopying)
     ->Args({100000, 10000})
     ->Args({1000000, 100000})
     ->ArgNames({"triangles", "attachments"})

@@ -37,7 +37,8 @@ struct CopyWriter
     bool finished = false;
     bool written = false;
     uint64_t writtenCount = 0;
-    std::string failure; // empty when the job went well
+    std::string failure;        // empty when the job went well
+    uint64_t copiesWritten = 0; // by the writer thread, for the benchmark
 };
 
 // The writer lives for the whole process, never destroyed: the thread may still wait on it
@@ -57,6 +58,7 @@ struct RecoveryState
     uint64_t seenCount = 0;      // the count the last frame saw
     Clock::time_point lastChange;
     bool failureSaid = false; // the run's one line about a copy that failed
+    int quietMilliseconds = RECOVERY_QUIET_MILLISECONDS;
 };
 
 RecoveryState recovery;
@@ -124,6 +126,7 @@ void writerLoop()
         held.lock();
         w.finished = true;
         w.written = ok && !w.growOnly;
+        w.copiesWritten += w.written ? 1 : 0;
         w.writtenCount = w.jobCount;
         w.failure = ok ? std::string() : failure;
         w.busy = false;
@@ -380,7 +383,7 @@ void recoveryAfterFrame()
         r.lastChange = now;
     }
     if (s.editCount == r.attemptedCount || s.editCount == r.savedCount ||
-        now - r.lastChange < std::chrono::milliseconds(RECOVERY_QUIET_MILLISECONDS))
+        now - r.lastChange < std::chrono::milliseconds(r.quietMilliseconds))
     {
         return;
     }
@@ -482,4 +485,20 @@ void recoveryAfterLoad(bool replaced)
     }
     r.attemptedCount = ship.editCount;
     r.copiedCount = ship.editCount;
+}
+
+// For the frame benchmark, which copies after every change; declared on its side.
+void setRecoveryQuietTime(int milliseconds)
+{
+    recovery.quietMilliseconds = milliseconds;
+}
+
+uint64_t recoveryCopiesWritten()
+{
+    if (writer == nullptr)
+    {
+        return 0;
+    }
+    std::lock_guard<std::mutex> held(writer->lock);
+    return writer->copiesWritten;
 }
