@@ -691,6 +691,8 @@ bool EditorSession::launchEditor(const std::vector<std::string>& extraArgs, Edit
     request.args.insert(request.args.end(), extraArgs.begin(), extraArgs.end());
     request.env = environmentWithDisplay(displayNumber);
     request.env.push_back("XDG_STATE_HOME=" + rootDir + "/state");
+    // Wine sets LOCALAPPDATA itself; the launcher links the prefix's folder to this one.
+    request.env.push_back("GANTRIX_WINE_LOCAL_APPDATA=" + rootDir + "/windows-state");
     request.cwd = work;
     request.outputPath = rootDir + "/stdout.txt";
     request.errorPath = rootDir + "/stderr.txt";
@@ -1015,7 +1017,9 @@ std::vector<std::string> EditorSession::recoveryCopies() const
     std::vector<std::string> copies;
     std::error_code ignored;
     for (const fs::directory_entry& entry :
-         fs::directory_iterator(rootDir + "/state/gantrix/recovery", ignored))
+         fs::directory_iterator(windowsEditor.empty() ? rootDir + "/state/gantrix/recovery"
+                                                      : rootDir + "/windows-state/Gantrix/recovery",
+                                ignored))
     {
         copies.push_back(entry.path().string());
     }

@@ -162,7 +162,8 @@ class EditorSession
     // From the next start on, the editor works in the folder `name` beside the first one.
     bool useWorkFolder(const std::string& name);
     // The editor's recovery copies, full paths in name order: the kit points the editor's
-    // state folder (XDG_STATE_HOME) into its own temporary folder, never the real home.
+    // state folder (XDG_STATE_HOME, and under Wine LOCALAPPDATA) into its own temporary
+    // folder, never the real home.
     std::vector<std::string> recoveryCopies() const;
     // Sends `signal` to the running editor.
     bool signalEditor(int signal);
