@@ -1021,7 +1021,11 @@ std::vector<std::string> EditorSession::recoveryCopies() const
                                                       : rootDir + "/windows-state/Gantrix/recovery",
                                 ignored))
     {
-        copies.push_back(entry.path().string());
+        // A copy being written is a temporary file beside it until it is put in place.
+        if (entry.path().extension() == ".hul")
+        {
+            copies.push_back(entry.path().string());
+        }
     }
     std::sort(copies.begin(), copies.end());
     return copies;
