@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <new>
@@ -252,6 +253,25 @@ std::string folderOfCopy(const std::string& name)
         }
     }
     return "";
+}
+
+// Seconds since 1970.
+static int64_t secondsNow()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+// A time as the user's clock shows it: "2026-12-08 18:41:19", or "20261208-184119" for a name.
+static std::string localTimeText(int64_t seconds, bool forFileName)
+{
+    std::tm local{};
+    char text[32] = "";
+    if (localTime(seconds, local))
+    {
+        std::strftime(text, sizeof text, forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%d %H:%M:%S",
+                      &local);
+    }
+    return text;
 }
 
 // Removes the copies past their age and, per working folder, all but the newest few; returns

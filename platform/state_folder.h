@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,8 @@ bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, 
 // Removes a file; false (and nothing said) when it was not there or cannot be removed.
 bool removeFile(const std::string& path);
 
-// Seconds since 1970, and a time as the user's clock shows it: "2026-12-08 18:41:19" when
-// `forFileName` is false, "20261208-184119" when it is true.
-int64_t secondsNow();
-std::string localTimeText(int64_t seconds, bool forFileName);
+// `seconds` since 1970 as the user's clock shows it; false when the system cannot say.
+bool localTime(int64_t seconds, std::tm& local);
 
 // The editor's process id, which tells two runs started in the same second apart.
 unsigned long processId();

@@ -100,22 +100,10 @@ bool removeFile(const std::string& path)
     return unlink(path.c_str()) == 0;
 }
 
-int64_t secondsNow()
-{
-    return static_cast<int64_t>(std::time(nullptr));
-}
-
-std::string localTimeText(int64_t seconds, bool forFileName)
+bool localTime(int64_t seconds, std::tm& local)
 {
     const time_t when = static_cast<time_t>(seconds);
-    struct tm local;
-    char text[32] = "";
-    if (localtime_r(&when, &local) != nullptr)
-    {
-        std::strftime(text, sizeof text, forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%d %H:%M:%S",
-                      &local);
-    }
-    return text;
+    return localtime_r(&when, &local) != nullptr;
 }
 
 unsigned long processId()

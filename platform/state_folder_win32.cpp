@@ -89,22 +89,10 @@ bool removeFile(const std::string& path)
     return DeleteFileW(widen(path).c_str()) != 0;
 }
 
-int64_t secondsNow()
-{
-    return static_cast<int64_t>(std::time(nullptr));
-}
-
-std::string localTimeText(int64_t seconds, bool forFileName)
+bool localTime(int64_t seconds, std::tm& local)
 {
     const time_t when = static_cast<time_t>(seconds);
-    struct tm local;
-    char text[32] = "";
-    if (localtime_s(&local, &when) == 0)
-    {
-        std::strftime(text, sizeof text, forFileName ? "%Y%m%d-%H%M%S" : "%Y-%m-%d %H:%M:%S",
-                      &local);
-    }
-    return text;
+    return localtime_s(&local, &when) == 0;
 }
 
 unsigned long processId()
