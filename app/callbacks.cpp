@@ -9,6 +9,7 @@
 #include "platform/display.h"
 #include "platform/frame_yield.h"
 #include "platform/key_state.h"
+#include "platform/run_end.h"
 
 #include <GL/freeglut.h>
 
@@ -104,6 +105,17 @@ void onMouse(int button, int state, int x, int y)
     const PointerButton pointer =
         button == GLUT_LEFT_BUTTON ? PointerButton::Left : PointerButton::Right;
     handlePointerButton(pointer, state == GLUT_DOWN, x, y);
+}
+
+void onRunEndCheck(int)
+{
+    // Between two frames nothing is half done: a save has finished, and the ship is whole.
+    if (runEndAsked())
+    {
+        writeRecoveryLastWords();
+        endRunAsAsked();
+    }
+    glutTimerFunc(RUN_END_CHECK_MILLISECONDS, onRunEndCheck, 0);
 }
 
 void onClose()

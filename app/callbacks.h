@@ -29,3 +29,7 @@ void onEntry(int state);
 void onWindowStatus(int state);
 // The window is being closed (by the user or the desktop).
 void onClose();
+// How often the editor looks whether the system asked the run to end (a signal, a closed
+// console); the run then ends after its last recovery copy.
+constexpr int RUN_END_CHECK_MILLISECONDS = 100;
+void onRunEndCheck(int);

@@ -3,6 +3,7 @@
 #include "platform/console.h"
 #include "platform/display.h"
 #include "platform/process.h"
+#include "platform/run_end.h"
 
 #include <GL/freeglut.h>
 
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     // Before the window, so the line about unsaved work of an earlier run comes first.
     startRecovery();
     setDisplayLostLastWords(writeRecoveryLastWords);
+    watchRunEnd();
 
     createEditorWindow(&argc, argv);
     finishDisplay();
@@ -41,6 +43,8 @@ int main(int argc, char** argv)
     glutEntryFunc(onEntry);
     glutWindowStatusFunc(onWindowStatus);
     glutCloseFunc(onClose);
+    // A timer, not the frame, so an end asked for reaches a window that draws no frames.
+    glutTimerFunc(RUN_END_CHECK_MILLISECONDS, onRunEndCheck, 0);
 
     glutMainLoop();
     return 0;

@@ -62,7 +62,14 @@ bool writeShipFile(const std::string& path, const std::vector<Triangle>& triangl
         // Everything that could refuse a rewrite in place was asked before its first byte
         // changed; what fails after that (an I/O error) cannot give the old file back.
         const bool damaged = replacement.inPlace && replacement.changed;
-        abandonFileReplacement(replacement);
+        try
+        {
+            abandonFileReplacement(replacement, &error);
+        }
+        catch (const std::bad_alloc&)
+        {
+            abandonFileReplacement(replacement);
+        }
         if (damaged)
         {
             // The warning must reach the user even when memory is what ran out.

@@ -171,7 +171,6 @@ static FileReplacement inPlace(const wchar_t* path)
 {
     FileReplacement replacement;
     replacement.target = fs::path(path).u8string();
-    replacement.systemTarget = path;
     HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     replacement.handle = handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle);

@@ -35,8 +35,12 @@ struct EndCase
 const EndCase ENDS[] = {
     {"WindowClosed", RunEnd::windowClosed, 0},
     {"ServerKilled", RunEnd::serverKilled, 0},
+    {"Sigterm", RunEnd::signalled, SIGTERM},
+    {"Sighup", RunEnd::signalled, SIGHUP},
+    {"Sigint", RunEnd::signalled, SIGINT},
     {"Sigkill", RunEnd::killedAfterCopy, SIGKILL},
     {"WineWindowClosed", RunEnd::windowClosed, 0, true},
+    {"WineProcessKilled", RunEnd::killedAfterCopy, SIGKILL, true},
 };
 
 void PrintTo(const EndCase& c, std::ostream* out)
