@@ -5,8 +5,6 @@
 
 namespace
 {
-// The exit code of a process that Ctrl+C or a closed console ends.
-constexpr UINT CONTROL_C_EXIT = 0xC000013A;
 // A closed console, a log-off or a shutdown ends the process once the handler returns, and the
 // system waits about five seconds for it; the frame is given a little less to end the run.
 constexpr DWORD WAIT_FOR_FRAME_MS = 4000;
@@ -22,6 +20,7 @@ BOOL WINAPI onConsoleEvent(DWORD)
         Sleep(WAIT_FOR_FRAME_MS);
     }
     removeHeldFiles();
+    // The exit code of a process that Ctrl+C or a closed console ends.
     ExitProcess(CONTROL_C_EXIT);
 }
 } // namespace

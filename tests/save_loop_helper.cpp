@@ -2,10 +2,12 @@
 // kill it at any moment of a save:
 //   save_loop_helper FIRST.hul SECOND.hul
 // It writes one byte "R" on stdout once both ships are read and the first save is about to
-// start; every save then prints its usual status line.
+// start; every save then prints its usual status line. SIGINT, SIGTERM and SIGHUP end it as
+// they end the editor: after the save under way, or at once at a second one.
 
 #include "edit/save_load.h"
 #include "model/ship.h"
+#include "platform/run_end.h"
 #include "shipfile/ship_file.h"
 
 #include <cstdio>
@@ -40,6 +42,7 @@ int main(int argc, char** argv)
     {
         return 1;
     }
+    watchRunEnd();
     if (write(STDOUT_FILENO, "R", 1) != 1)
     {
         return 1;
@@ -50,5 +53,9 @@ int main(int argc, char** argv)
         ship.triangles = next.triangles;
         ship.attachments = next.attachments;
         saveShip();
+        if (runEndAsked())
+        {
+            endRunAsAsked();
+        }
     }
 }

@@ -1031,10 +1031,20 @@ std::vector<std::string> EditorSession::recoveryCopies() const
     return copies;
 }
 
+// The Windows editor runs as the child of the script that gives it its Wine prefix; the
+// signal goes to the program itself, as the system would end it.
 bool EditorSession::signalEditor(int signal)
 {
-    return (editorPid > 0 && kill(editorPid, signal) == 0) ||
-           fail("cannot signal the editor " + std::to_string(editorPid));
+    pid_t target = editorPid;
+    if (!windowsEditor.empty() && editorPid > 0)
+    {
+        const std::string pid = std::to_string(editorPid);
+        std::istringstream children(readWholeFile("/proc/" + pid + "/task/" + pid + "/children"));
+        target = -1;
+        children >> target;
+    }
+    return (target > 0 && kill(target, signal) == 0) ||
+           fail("cannot signal the editor " + std::to_string(target));
 }
 
 bool EditorSession::workFileExists(const std::string& name) const

@@ -165,7 +165,7 @@ class EditorSession
     // state folder (XDG_STATE_HOME, and under Wine LOCALAPPDATA) into its own temporary
     // folder, never the real home.
     std::vector<std::string> recoveryCopies() const;
-    // Sends `signal` to the running editor.
+    // Sends `signal` to the running editor (under Wine, to the Windows program).
     bool signalEditor(int signal);
 
     // The editor's window.
