@@ -24,13 +24,17 @@ endfunction()
 
 gantrix_windows_text_file(README.txt ${PROJECT_SOURCE_DIR}/docs/README-windows.txt CONFIGURE)
 gantrix_windows_text_file(LICENSE.txt ${PROJECT_SOURCE_DIR}/LICENSE)
-gantrix_windows_text_file(changelog.txt ${PROJECT_BINARY_DIR}/docs/changelog)
-gantrix_windows_text_file(copyright.txt ${PROJECT_BINARY_DIR}/docs/copyright)
+# The Debian package's changelog and copyright file speak of a man page, a desktop entry and a
+# maintainer's address in Debian's own form; the zip has texts of its own for a Windows reader.
+gantrix_windows_text_file(changelog.txt ${PROJECT_SOURCE_DIR}/docs/changelog-windows.txt CONFIGURE)
+gantrix_windows_text_file(copyright.txt ${PROJECT_SOURCE_DIR}/docs/copyright-windows.txt)
 
 # The .exe of the MinGW-w64 build carries freeglut, MinGW-w64's runtime and winpthreads, and
 # GCC's libstdc++ and libgcc, linked in statically; their licences come with it in the zip,
 # in third-party-licences.txt: freeglut's COPYING, kept by scripts/build-windows-deps from the
-# sources it built, and the copyright files of Debian's MinGW-w64 packages.
+# sources it built, and the copyright files of Debian's MinGW-w64 packages. Those name licences
+# by their place on a Debian system (/usr/share/common-licenses/GPL-3), which a Windows reader
+# does not have, so the text of each licence named is appended.
 if(MINGW)
     find_file(GANTRIX_FREEGLUT_LICENCE freeglut-COPYING PATHS ${GANTRIX_WINDOWS_DEPS}/share/licences
               NO_DEFAULT_PATH)
@@ -50,6 +54,33 @@ if(MINGW)
                                 "gcc-mingw-w64 packages install the others)")
         endif()
         file(READ "${licence}" text)
+        string(REGEX REPLACE "." "=" rule "${heading}")
+        string(APPEND GANTRIX_LICENCES_TEXT "\n${heading}\n${rule}\n\n${text}")
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${licence}")
+        string(REGEX MATCHALL "/usr/share/common-licenses/[A-Za-z0-9.+-]*[A-Za-z0-9+]" named
+                              "${text}")
+        list(APPEND GANTRIX_NAMED_LICENCES ${named})
+    endforeach()
+    list(REMOVE_DUPLICATES GANTRIX_NAMED_LICENCES)
+    list(SORT GANTRIX_NAMED_LICENCES)
+    # Some names are links to others (GPL to GPL-3): each text once, under all its names.
+    set(GANTRIX_LICENCE_FILES "")
+    foreach(licence IN LISTS GANTRIX_NAMED_LICENCES)
+        if(NOT EXISTS "${licence}")
+            message(FATAL_ERROR "${licence}, named by a licence notice for the Windows zip, is "
+                                "missing (Debian's base-files package holds it)")
+        endif()
+        get_filename_component(file "${licence}" REALPATH)
+        list(APPEND GANTRIX_LICENCE_FILES "${file}")
+        string(MAKE_C_IDENTIFIER "${file}" key)
+        list(APPEND GANTRIX_NAMES_OF_${key} "${licence}")
+    endforeach()
+    list(REMOVE_DUPLICATES GANTRIX_LICENCE_FILES)
+    foreach(licence IN LISTS GANTRIX_LICENCE_FILES)
+        file(READ "${licence}" text)
+        string(MAKE_C_IDENTIFIER "${licence}" key)
+        string(JOIN " and " names ${GANTRIX_NAMES_OF_${key}})
+        set(heading "The licence named above as ${names}")
         string(REGEX REPLACE "." "=" rule "${heading}")
         string(APPEND GANTRIX_LICENCES_TEXT "\n${heading}\n${rule}\n\n${text}")
         set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${licence}")

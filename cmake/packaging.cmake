@@ -1,5 +1,5 @@
-# What `make install` and `make package` put on a machine, kept apart from the module list
-# of the top-level CMakeLists.txt.
+# What the Debian package (`make package`, or `cmake --install` of a build) puts on a machine,
+# kept apart from the module list of the top-level CMakeLists.txt.
 
 # The man page and the changelog, compressed as Debian keeps them; -n leaves out the name
 # and time, so the same text always gives the same bytes.
@@ -57,9 +57,10 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive editor for two-dimensional ships")
 # Lines of the long description, each shorter than 80 characters as Debian wants them.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-       "Gantrix builds a ship from triangles whose corners lie on a fine square grid,"
-       "plus attachments: markers bound to a keyboard character that attach themselves"
-       "to the nearest outline edge of the ship. Triangles are built and dragged with"
+       "Gantrix edits a ship: a shape made of triangles whose corners lie on a fine"
+       "square grid, with labelled mounting points (attachments) on its outline. Each"
+       "attachment carries a keyboard character and binds to the nearest edge"
+       "midpoint within about 31.6 world units. Triangles are built and dragged with"
        "the mouse, and the ship is saved to and loaded from the text file ship.hul in"
        "the working directory. It runs under X11 in one window drawn with OpenGL; no"
        "GPU is needed.")

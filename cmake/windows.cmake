@@ -1,8 +1,9 @@
 # The Windows build: a console program. The MinGW-w64 cross build links statically, so that
 # gantrix.exe alone runs on a stock Windows (no C++ runtime, winpthread or freeglut DLL beside
-# it); freeglut there is the static library scripts/build-windows-deps builds. Another
-# compiler (a native MSVC build) takes none of those flags and finds an installed freeglut,
-# with its import library, through CMake's FindGLUT.
+# it); freeglut there is the static library scripts/build-windows-deps builds. It is the only
+# Windows build made and tested: the top level passes GCC's floating-point flags, on which the
+# snap and the binding's exact results rest, so another compiler would need its own. The
+# lookup below still finds an installed freeglut, with its import library, through FindGLUT.
 # The program's icon, version and manifest are compiled from a resource script.
 enable_language(RC)
 if(MINGW)

@@ -134,7 +134,8 @@ static DWORD WINAPI writeQueuedLines(void* parameter)
         {
             char notice[80];
             const int length =
-                std::snprintf(notice, sizeof notice, "gantrix: %lu console lines dropped", dropped);
+                std::snprintf(notice, sizeof notice, "gantrix: %lu console %s dropped", dropped,
+                              dropped == 1 ? "line" : "lines");
             enqueue(errorLines, notice, static_cast<size_t>(length));
         }
     }

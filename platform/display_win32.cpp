@@ -27,9 +27,15 @@ static void onToolkitError(const char* format, va_list arguments)
 {
     char message[512];
     std::vsnprintf(message, sizeof message, format, arguments);
-    char line[600];
-    std::snprintf(line, sizeof line, "gantrix: %s: %s",
-                  windowOpen ? "the toolkit failed" : "cannot open the window", message);
+    // A window that cannot open almost always means no OpenGL in the session; say where that
+    // happens, since the toolkit's own words do not.
+    char line[800];
+    std::snprintf(line, sizeof line, "gantrix: %s: %s%s",
+                  windowOpen ? "the toolkit failed" : "cannot open the window", message,
+                  windowOpen ? ""
+                             : " (no OpenGL here: remote desktop sessions and virtual machines "
+                               "often have none; start it at the computer's own screen, or "
+                               "update the graphics driver)");
     for (char* c = line; *c != '\0'; ++c)
     {
         *c = *c == '\r' || *c == '\n' ? ' ' : *c;

@@ -161,7 +161,7 @@ bool prepareDisplay(int argc, char** argv, std::string& reason)
     if (shown == nullptr || shown[0] == '\0')
     {
         reason = "no X display: DISPLAY is not set (start it from a desktop session, or "
-                 "headless with xvfb-run)";
+                 "headless with xvfb-run from the xvfb and xauth packages)";
         return false;
     }
     // A server resetting because its last client just left refuses connections for a

@@ -132,7 +132,7 @@ static bool failParse(ReadStatus status, bool integer, const TextReader& r,
             break;
         case ReadStatus::notFinite:
         case ReadStatus::tooLarge:
-            problem = "number not finite in single precision";
+            problem = "nan, infinity or a number beyond 3.4e38";
             break;
         case ReadStatus::negative:
             problem = "negative count";

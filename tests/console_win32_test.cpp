@@ -115,8 +115,9 @@ TEST(ConsoleLines, AStreamNobodyReadsStallsNoCallerAndDroppedLinesAreCounted)
         const size_t end = err.find("\r\n", at);
         ASSERT_NE(end, std::string::npos) << err;
         const std::string notice = err.substr(at, end - at);
-        EXPECT_EQ(notice, "gantrix: " + std::to_string(std::atoi(notice.c_str() + 9)) +
-                              " console lines dropped");
+        const int count = std::atoi(notice.c_str() + 9);
+        EXPECT_EQ(notice, "gantrix: " + std::to_string(count) +
+                              (count == 1 ? " console line dropped" : " console lines dropped"));
         at = end + 2;
     }
 

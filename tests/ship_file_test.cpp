@@ -367,8 +367,8 @@ TEST_F(ShipFileTest, ShipWithCornersNearTheFloatLimitLoadsBack)
 
     // Only the dropped area may be that large; a corner beyond the float limit is refused.
     writeFile("ship.hul", "1\r\n0 0 1e39 0 0 25 1\r\n0\r\n");
-    EXPECT_EQ(captured(loadShip).err, "gantrix: cannot load ship.hul: line 2: number not finite "
-                                      "in single precision (triangle 1 of 1)\n");
+    EXPECT_EQ(captured(loadShip).err, "gantrix: cannot load ship.hul: line 2: nan, infinity or a "
+                                      "number beyond 3.4e38 (triangle 1 of 1)\n");
     EXPECT_EQ(ship.triangles.size(), 2u);
 }
 
@@ -529,17 +529,17 @@ TEST_F(ShipFileTest, RejectsDamagedFilesAndKeepsTheShip)
          "line 2: expected a number (triangle 1 of 1)"},
         // Values no float holds.
         {"1\r\nnan 0 25 0 0 25 1\r\n0\r\n",
-         "line 2: number not finite in single precision (triangle 1 of 1)"},
+         "line 2: nan, infinity or a number beyond 3.4e38 (triangle 1 of 1)"},
         {"1\r\n0 0 25 0 0 25 NaN\r\n0\r\n",
-         "line 2: number not finite in single precision (triangle 1 of 1)"},
+         "line 2: nan, infinity or a number beyond 3.4e38 (triangle 1 of 1)"},
         {"0\r\n1\r\n-inf 0 97 0 0 1\r\n",
-         "line 3: number not finite in single precision (attachment 1 of 1)"},
+         "line 3: nan, infinity or a number beyond 3.4e38 (attachment 1 of 1)"},
         {"0\r\n1\r\n0 INFINITY 97 0 0 1\r\n",
-         "line 3: number not finite in single precision (attachment 1 of 1)"},
+         "line 3: nan, infinity or a number beyond 3.4e38 (attachment 1 of 1)"},
         {"0\r\n1\r\n1e39 0 97 0 0 1\r\n",
-         "line 3: number not finite in single precision (attachment 1 of 1)"},
+         "line 3: nan, infinity or a number beyond 3.4e38 (attachment 1 of 1)"},
         {"1\r\n0 0 25 0 0 -4e38 1\r\n0\r\n",
-         "line 2: number not finite in single precision (triangle 1 of 1)"},
+         "line 2: nan, infinity or a number beyond 3.4e38 (triangle 1 of 1)"},
         // Integers beyond int.
         {"0\r\n1\r\n0 0 2147483648 0 0 1\r\n", "line 3: integer out of range (attachment 1 of 1)"},
         {"0\r\n1\r\n0 0 97 0 0 0x100000000\r\n",

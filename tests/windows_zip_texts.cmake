@@ -36,6 +36,31 @@ foreach(name IN LISTS named)
     endif()
 endforeach()
 
+# The licence notices name licences by their place on a Debian system; the text of each must
+# follow, since a Windows reader has no such folder.
+file(READ ${ZIP_TEXTS}/third-party-licences.txt licences)
+string(REGEX MATCHALL "/usr/share/common-licenses/[A-Za-z0-9.+-]*[A-Za-z0-9+]" named "${licences}")
+list(REMOVE_DUPLICATES named)
+string(REGEX MATCHALL "The licence named above as [^\r\n]*" headings "${licences}")
+string(REPLACE ";" " ; " headings "${headings} ")
+foreach(name IN LISTS named)
+    string(FIND "${headings}" "${name} " appended)
+    if(appended EQUAL -1)
+        string(APPEND failures "third-party-licences.txt names ${name} without its text\n")
+    endif()
+endforeach()
+# The zip's own changelog and copyright file are for a Windows reader: no Debian fields, no
+# placeholders left unfilled.
+foreach(name changelog.txt copyright.txt)
+    file(READ ${ZIP_TEXTS}/${name} text)
+    foreach(debian_only "Format: http" "Upstream-" " -- " "urgency=" "@")
+        string(FIND "${text}" "${debian_only}" at)
+        if(at GREATER -1)
+            string(APPEND failures "${name} holds '${debian_only}'\n")
+        endif()
+    endforeach()
+endforeach()
+
 if(failures)
     message(FATAL_ERROR "${failures}")
 endif()

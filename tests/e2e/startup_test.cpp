@@ -46,7 +46,7 @@ TEST(Startup, NoDisplayIsOneClearLine)
     EXPECT_EQ(unset.exitCode, 1);
     EXPECT_EQ(unset.output,
               "gantrix: no X display: DISPLAY is not set (start it from a desktop session, or "
-              "headless with xvfb-run)\n");
+              "headless with xvfb-run from the xvfb and xauth packages)\n");
 
     // A display number far above what the tests' own servers take.
     const Outcome absent = runEditor("DISPLAY=:4093");

@@ -274,7 +274,9 @@ TEST(WindowsEditor, NoWindowPossibleIsOneLineAndStatusOne)
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_EQ(editorErrorLines(text.str()),
-              "gantrix: cannot open the window: Failed to create a window (Gantrix)!\r\n")
+              "gantrix: cannot open the window: Failed to create a window (Gantrix)! (no OpenGL "
+              "here: remote desktop sessions and virtual machines often have none; start it at "
+              "the computer's own screen, or update the graphics driver)\r\n")
         << text.str();
     std::remove(errors.c_str());
 }
