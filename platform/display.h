@@ -21,6 +21,7 @@ void finishDisplay();
 
 // What the editor still owes before the display's loss ends it (the last recovery copy): called
 // once, on the editor's thread, after the line and before the exit. Nothing draws after it.
+// On Windows a log-off or a shutdown, which ends the process, calls it too.
 void setDisplayLostLastWords(void (*lastWords)());
 
 // Call when the window is hidden. A window destroyed by another program is first unmapped, and

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <windows.h>
 
 // Set by finishDisplay, once the window exists.
 static bool windowOpen = false;
@@ -57,9 +58,28 @@ bool prepareDisplay(int, char**, std::string& reason)
 
 // Windows holds no connection to let go of, and the window takes the input it needs as it is;
 // from here on a toolkit error is the toolkit's failure, no longer a window that cannot open.
+static WNDPROC toolkitWindowProcedure = nullptr;
+
+// A log-off or a shutdown ends the process once the window has answered WM_ENDSESSION, with
+// no event the toolkit passes on; the last recovery copy is written before the answer.
+static LRESULT CALLBACK onWindowMessage(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    if (message == WM_ENDSESSION && w != FALSE && lastWordsOnLoss != nullptr)
+    {
+        lastWordsOnLoss();
+    }
+    return CallWindowProcW(toolkitWindowProcedure, window, message, w, l);
+}
+
 void finishDisplay()
 {
     windowOpen = true;
+    HWND window = WindowFromDC(wglGetCurrentDC());
+    if (window != nullptr)
+    {
+        toolkitWindowProcedure = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(onWindowMessage)));
+    }
 }
 
 // A window closed by another program ends the toolkit's loop, and with it the editor.

@@ -1031,20 +1031,46 @@ std::vector<std::string> EditorSession::recoveryCopies() const
     return copies;
 }
 
-// The Windows editor runs as the child of the script that gives it its Wine prefix; the
-// signal goes to the program itself, as the system would end it.
-bool EditorSession::signalEditor(int signal)
+// The Windows editor runs as the child of the script that gives it its Wine prefix.
+pid_t EditorSession::programPid() const
 {
-    pid_t target = editorPid;
+    pid_t program = editorPid;
     if (!windowsEditor.empty() && editorPid > 0)
     {
         const std::string pid = std::to_string(editorPid);
         std::istringstream children(readWholeFile("/proc/" + pid + "/task/" + pid + "/children"));
-        target = -1;
-        children >> target;
+        program = -1;
+        children >> program;
     }
+    return program;
+}
+
+bool EditorSession::signalEditor(int signal)
+{
+    const pid_t target = programPid();
     return (target > 0 && kill(target, signal) == 0) ||
            fail("cannot signal the editor " + std::to_string(target));
+}
+
+// Wine ends the session of the editor's own prefix as a log-off would: every window is asked
+// whether it may end and then told that it does.
+bool EditorSession::endWindowsSession()
+{
+    const pid_t program = programPid();
+    const std::string environment =
+        std::string(1, '\0') +
+        (program > 0 ? readWholeFile("/proc/" + std::to_string(program) + "/environ") : "");
+    const std::string key = std::string(1, '\0') + "WINEPREFIX=";
+    const size_t at = environment.find(key);
+    if (at == std::string::npos)
+    {
+        return fail("cannot find the Windows editor's Wine prefix");
+    }
+    const size_t from = at + key.size();
+    const std::string prefix = environment.substr(from, environment.find('\0', from) - from);
+    const std::string command =
+        "WINEPREFIX='" + prefix + "' timeout 60 /usr/lib/wine/wine64 wineboot -e >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 || fail("wineboot -e failed: " + command);
 }
 
 bool EditorSession::workFileExists(const std::string& name) const

@@ -167,6 +167,8 @@ class EditorSession
     std::vector<std::string> recoveryCopies() const;
     // Sends `signal` to the running editor (under Wine, to the Windows program).
     bool signalEditor(int signal);
+    // Under Wine: ends the Windows session the editor runs in, as a log-off does.
+    bool endWindowsSession();
 
     // The editor's window.
     unsigned long window() const;
@@ -211,6 +213,7 @@ class EditorSession
     Rgb pixel(int x, int y);
 
   private:
+    pid_t programPid() const;
     bool fail(const std::string& what);
     bool startXvfb();
     void endEditor();

@@ -22,6 +22,7 @@ enum class RunEnd
     serverKilled,
     signalled,
     killedAfterCopy, // SIGKILL once the copy made after the last edit is on disk
+    sessionEnded,    // a log-off, under Wine
 };
 
 struct EndCase
@@ -41,6 +42,7 @@ const EndCase ENDS[] = {
     {"Sigkill", RunEnd::killedAfterCopy, SIGKILL},
     {"WineWindowClosed", RunEnd::windowClosed, 0, true},
     {"WineProcessKilled", RunEnd::killedAfterCopy, SIGKILL, true},
+    {"WineSessionEnded", RunEnd::sessionEnded, 0, true},
 };
 
 void PrintTo(const EndCase& c, std::ostream* out)
@@ -121,6 +123,10 @@ TEST_P(RecoveryEnds, TheCopyHoldsTheShipAndLoadsBack)
             EXPECT_TRUE(WIFSIGNALED(editor.exitStatus()) &&
                         WTERMSIG(editor.exitStatus()) == c.signal)
                 << editor.exitStatus();
+            break;
+        case RunEnd::sessionEnded:
+            ASSERT_TRUE(editor.endWindowsSession());
+            editor.stopEditor();
             break;
         case RunEnd::killedAfterCopy:
             ASSERT_TRUE(waitForCopies(editor, 1));
