@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 #include <windows.h>
+// The security descriptor texts need windows.h before them.
+#include <sddl.h>
 
 namespace fs = std::filesystem;
 
@@ -67,6 +69,40 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     EXPECT_NE(attributes & FILE_ATTRIBUTE_SYSTEM, 0u) << attributes;
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
     SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_NORMAL);
+
+    // The file's own access list (here all rights for everyone, protected from the folder's,
+    // which lets everyone only read) stays the file's once it is replaced.
+    PSECURITY_DESCRIPTOR granted = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &granted, nullptr));
+    ASSERT_TRUE(SetFileSecurityW(L"ship.hul", DACL_SECURITY_INFORMATION, granted));
+    LocalFree(granted);
+    const auto accessList = []()
+    {
+        DWORD needed = 0;
+        GetFileSecurityW(L"ship.hul", DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+        std::vector<char> descriptor(needed + 1);
+        wchar_t* text = nullptr;
+        std::wstring list;
+        if (GetFileSecurityW(L"ship.hul", DACL_SECURITY_INFORMATION, descriptor.data(), needed,
+                             &needed) &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        {
+            list = text;
+            LocalFree(text);
+        }
+        return list;
+    };
+    const std::wstring before = accessList();
+    ASSERT_NE(before.find(L";;;WD)"), std::wstring::npos) << fs::path(before).u8string();
+    addTriangle();
+    saveShip();
+    EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
+    EXPECT_TRUE(accessList() == before) << fs::path(accessList()).u8string();
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
+    ship.triangles.clear();
+    saveShip();
 
     // A replacement given up leaves the target alone and takes its temporary file away.
     FileReplacement replacement;

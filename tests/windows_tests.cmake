@@ -24,6 +24,7 @@ gantrix_wine_test(bind_grid_test gantrix_bind gantrix_edit)
 target_sources(bind_grid_test PRIVATE failing_allocations.cpp)
 gantrix_wine_test(file_source_win32_test gantrix_edit)
 gantrix_wine_test(file_replacement_win32_test gantrix_edit)
+target_link_libraries(file_replacement_win32_test PRIVATE advapi32)
 target_sources(file_replacement_win32_test PRIVATE failing_allocations.cpp)
 gantrix_wine_test(console_win32_test gantrix_platform)
 # The program's resources, read from gantrix.exe; this test carries the same ones, so its own
