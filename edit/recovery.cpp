@@ -328,8 +328,10 @@ void tellOfCopy(const std::string& folder, const FolderFile& copy)
     std::string what;
     if (readShipContent(path, content, error))
     {
-        what = std::to_string(content.triangles.size()) + " triangles, " +
-               std::to_string(content.attachments.size()) + " attachments";
+        const size_t t = content.triangles.size();
+        const size_t a = content.attachments.size();
+        what = std::to_string(t) + (t == 1 ? " triangle, " : " triangles, ") + std::to_string(a) +
+               (a == 1 ? " attachment" : " attachments");
     }
     else
     {

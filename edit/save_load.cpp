@@ -5,6 +5,7 @@
 #include "platform/console.h"
 #include "platform/file_replacement.h"
 #include "platform/file_source.h"
+#include "platform/state_folder.h"
 #include "shipfile/text_reader.h"
 
 #include <cstdint>
@@ -90,18 +91,23 @@ bool writeShipFile(const std::string& path, const std::vector<Triangle>& triangl
 }
 
 // A save or a load that cannot get the memory it needs fails like any other: the ship and the
-// file stay as they were and the editor goes on. When even the line cannot be put together, a
-// literal that needs no memory says what happened.
+// file stay as they were and the editor goes on. The line names the working folder, which a
+// user who started the editor from a menu cannot guess. When even the line cannot be put
+// together, a literal that needs no memory says what happened.
 static void reportFailure(const char* what, const std::string& error)
 {
     try
     {
-        writeErrorLine(std::string("gantrix: cannot ") + what + " " + SHIP_FILE_NAME + ": " +
-                       error);
+        std::string folder;
+        std::string ignored;
+        const std::string where = workingFolder(folder, ignored) ? " in " + folder : "";
+        writeErrorLine(std::string("gantrix: cannot ") + what + " " + SHIP_FILE_NAME + where +
+                       ": " + error);
     }
     catch (const std::bad_alloc&)
     {
-        writeErrorLine("gantrix: out of memory");
+        writeErrorLine(what[0] == 's' ? "gantrix: cannot save ship.hul: out of memory"
+                                      : "gantrix: cannot load ship.hul: out of memory");
     }
 }
 

@@ -135,7 +135,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
         {
             return openInPlace(r, error);
         }
-        error = stepLine("creating", r.target + ".XXXXXX", systemReason(failure));
+        error = stepLine("creating a temporary file beside", r.target, systemReason(failure));
         return false;
     }
     r.handle = handle;

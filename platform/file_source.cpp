@@ -46,7 +46,7 @@ bool openFileSource(const char* path, FileSource& source, std::string& error)
     const bool known = handle == NO_FILE || openFileFacts(handle, kind, size, failure);
     if (!known || kind != FileKind::regular)
     {
-        error = known ? notRegularFile(kind) : systemReason(failure);
+        error = known ? std::string(path) + " is " + notRegularFile(kind) : systemReason(failure);
         if (handle != NO_FILE)
         {
             closeFile(handle, failure);

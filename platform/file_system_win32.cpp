@@ -88,8 +88,9 @@ std::string systemReason(unsigned long code)
     {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
             return "No such file or directory";
+        case ERROR_INVALID_NAME:
+            return "not a valid file name";
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
             return "Permission denied";
@@ -98,7 +99,7 @@ std::string systemReason(unsigned long code)
             return "No space left on device";
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            return "Device or resource busy";
+            return "in use by another program";
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
             return "Cannot allocate memory";

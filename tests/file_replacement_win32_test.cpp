@@ -196,7 +196,7 @@ TEST_F(WindowsFileTest, TargetThatCannotBeLookedAtIsNotTakenForANewFile)
     std::string error;
     FileReplacement replacement;
     EXPECT_FALSE(beginFileReplacement("ship?.hul", replacement, error));
-    EXPECT_EQ(error, "ship?.hul: No such file or directory");
+    EXPECT_EQ(error, "ship?.hul: not a valid file name");
     EXPECT_TRUE(replacement.tempPath.empty());
     EXPECT_TRUE(folderEntries().empty());
 }

@@ -23,20 +23,20 @@ TEST_F(WindowsFileTest, LoadRefusesAnythingButADiskFileAtOnce)
     const auto started = std::chrono::steady_clock::now();
 
     EXPECT_FALSE(openFileSource("CON", source, error));
-    EXPECT_EQ(error, "a device, not a regular file");
+    EXPECT_EQ(error, "CON is a device, not a regular file");
     EXPECT_FALSE(openFileSource("NUL", source, error));
-    EXPECT_EQ(error, "a device, not a regular file");
+    EXPECT_EQ(error, "NUL is a device, not a regular file");
 
     fs::create_directory("folder");
     EXPECT_FALSE(openFileSource("folder", source, error));
-    EXPECT_EQ(error, "a folder, not a regular file");
+    EXPECT_EQ(error, "folder is a folder, not a regular file");
 
     // A pipe that nobody ever writes to: refused without waiting for a writer.
     HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\gantrix-test-load", PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(openFileSource("\\\\.\\pipe\\gantrix-test-load", source, error));
-    EXPECT_EQ(error, "a pipe, not a regular file");
+    EXPECT_EQ(error, "\\\\.\\pipe\\gantrix-test-load is a pipe, not a regular file");
     CloseHandle(pipe);
 
     EXPECT_FALSE(openFileSource("missing.hul", source, error));

@@ -250,7 +250,7 @@ TEST_F(SaveFaultsTest, FileSizeLimitEitherFitsTheWholeFileOrKeepsTheOldOne)
         else
         {
             EXPECT_EQ(out, "") << "limit " << limit;
-            EXPECT_EQ(err.rfind("gantrix: cannot save ship.hul: writing ship.hul.", 0), 0u)
+            EXPECT_EQ(err.rfind(failedLine("save") + "writing ship.hul.", 0), 0u)
                 << "limit " << limit << ": " << err;
             EXPECT_NE(err.find(": File too large\n"), std::string::npos) << err;
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
@@ -295,7 +295,7 @@ TEST_F(SaveFaultsTest, RefusedSavesTouchNothing)
         const char* name;
         std::function<bool()> make; // builds ship.hul (and what it leads to); false to skip
         bool asUser;                // saved as "nobody" when the test runs as the super-user
-        const char* error;          // the line after "gantrix: cannot save ship.hul: "
+        const char* error;          // the line after the folder
     };
     const Case cases[] = {
         {"a folder",
@@ -360,7 +360,7 @@ TEST_F(SaveFaultsTest, RefusedSavesTouchNothing)
             o = capturedSave();
         }
         EXPECT_EQ(o.out, "") << c.name;
-        EXPECT_EQ(o.err, std::string("gantrix: cannot save ship.hul: ") + c.error + "\n") << c.name;
+        EXPECT_EQ(o.err, failedLine("save") + c.error + "\n") << c.name;
         const std::vector<std::string> after = {nodeAt("ship.hul"), nodeAt("ship.hul/in"),
                                                 nodeAt("elsewhere/fifo"), nodeAt("elsewhere/link"),
                                                 nodeAt("elsewhere/null")};
@@ -413,7 +413,7 @@ TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
         rlim_t limit;      // the file-size limit, or RLIM_INFINITY
         size_t faultAfter; // bytes written before an I/O error; SIZE_MAX for none
         bool faultOnFlush;
-        const char* error; // after "gantrix: cannot save ship.hul: "; empty for a save
+        const char* error; // after the folder; empty for a save
     };
     const std::string damaged =
         "; ship.hul may be damaged, but the ship in the editor is whole and can be saved again";
@@ -451,8 +451,7 @@ TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
         EXPECT_EQ(o.out, "") << c.error;
         // Bytes changed only once a write took some: then the old file cannot come back.
         const bool changed = c.faultOnFlush || (c.faultAfter != 0 && c.faultAfter != SIZE_MAX);
-        EXPECT_EQ(o.err, std::string("gantrix: cannot save ship.hul: ") + c.error +
-                             (changed ? damaged : "") + "\n");
+        EXPECT_EQ(o.err, failedLine("save") + c.error + (changed ? damaged : "") + "\n");
         if (!changed)
         {
             EXPECT_TRUE(readFile("ship.hul") == oldFile) << c.error << " " << c.faultAfter;
@@ -470,8 +469,8 @@ TEST_F(SaveFaultsTest, UnwritableFolderRewritesAWritableFileInPlace)
     Output o;
     const int status = saveInChild(o, true);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(o.err,
-              "gantrix: cannot save ship.hul: creating ship.hul.XXXXXX: Permission denied\n");
+    EXPECT_EQ(o.err, failedLine("save") +
+                         "creating a temporary file beside ship.hul: Permission denied\n");
     EXPECT_TRUE(sortedFolderEntries(".").empty());
     ASSERT_EQ(chmod(".", 0755), 0);
     ASSERT_EQ(chdir(".."), 0);
@@ -663,7 +662,7 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     ASSERT_GT(fileOf(big).size(), 64u * 1024u);
     Output o = capturedSave();
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: writing ship.hul.", 0), 0u) << o.err;
+    EXPECT_EQ(o.err.rfind(failedLine("save") + "writing ship.hul.", 0), 0u) << o.err;
     EXPECT_NE(o.err.find(": No space left on device\n"), std::string::npos) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
     EXPECT_TRUE(readFile("ship.hul") == oldFile);
@@ -701,8 +700,7 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
         ASSERT_EQ(fileOf(s).size() > old->size(), old == &oldFile);
         o = capturedSave();
         EXPECT_EQ(o.out, "");
-        EXPECT_EQ(o.err,
-                  "gantrix: cannot save ship.hul: writing ship.hul: No space left on device\n");
+        EXPECT_EQ(o.err, failedLine("save") + "writing ship.hul: No space left on device\n");
         EXPECT_TRUE(readFile("ship.hul") == *old) << old->size();
         EXPECT_EQ(sortedFolderEntries("."), (std::vector<std::string>{"filler", "ship.hul"}));
         ASSERT_EQ(statvfs(".", &after), 0);
@@ -727,7 +725,7 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     ship.triangles.resize(1);
     o = capturedSave();
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err, "gantrix: cannot save ship.hul: ship.hul: Read-only file system\n");
+    EXPECT_EQ(o.err, failedLine("save") + "ship.hul: Read-only file system\n");
     EXPECT_TRUE(readFile("ship.hul") == fileOf(small));
 
     // No file entry is left for the temporary file.
@@ -737,7 +735,9 @@ TEST_F(SaveFaultsTest, FullDiskKeepsTheOldFileAndGivesTheSpaceBack)
     ASSERT_TRUE(readFile("ship.hul") == oldFile);
     o = capturedSave();
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.err.rfind("gantrix: cannot save ship.hul: creating ship.hul.", 0), 0u) << o.err;
+    EXPECT_EQ(o.err.rfind(failedLine("save") + "creating a temporary file beside ship.hul: ", 0),
+              0u)
+        << o.err;
     EXPECT_NE(o.err.find(": No space left on device\n"), std::string::npos) << o.err;
     EXPECT_TRUE(readFile("ship.hul") == oldFile);
     EXPECT_EQ(sortedFolderEntries("."), std::vector<std::string>{"ship.hul"});
@@ -787,8 +787,7 @@ TEST_F(SaveFaultsTest, RewriteInPlaceWithoutReservableSpaceDoesNotStart)
             ship.attachments = s.attachments;
             const Output o = capturedSave();
             EXPECT_EQ(o.out, "") << disk.type;
-            EXPECT_EQ(o.err, std::string("gantrix: cannot save ship.hul: writing ship.hul: ") +
-                                 disk.reason + "\n");
+            EXPECT_EQ(o.err, failedLine("save") + "writing ship.hul: " + disk.reason + "\n");
             EXPECT_TRUE(readFile("ship.hul") == oldFile) << disk.type << " " << count;
             ASSERT_TRUE(setImmutable(".", false));
         }
@@ -1197,7 +1196,7 @@ TEST_F(SaveFaultsTest, SpreadShipUnderAMemoryLimitLoadsWholeOrNotAtAll)
         {
             outcomes[0]++;
             EXPECT_EQ(out, "SAVED!\n") << spareKb << " KiB spare";
-            EXPECT_EQ(err.rfind("gantrix: cannot load ship.hul: out of memory", 0), 0u)
+            EXPECT_EQ(err.rfind(failedLine("load") + "out of memory", 0), 0u)
                 << spareKb << " KiB spare: " << err;
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
             EXPECT_EQ(readFile(SHIP_FILE_NAME), oldFile) << spareKb << " KiB spare";

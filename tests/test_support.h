@@ -149,6 +149,13 @@ class ScratchFolderTest : public testing::Test
     std::string scratch;
 };
 
+// The start of the line a failed save or load of ship.hul gives, naming the working folder.
+inline std::string failedLine(const char* what)
+{
+    return std::string("gantrix: cannot ") + what + " ship.hul in " +
+           std::filesystem::current_path().string() + ": ";
+}
+
 // The file layer's whole replacement, as a save runs it, with one piece of content.
 inline bool replaceFileContent(const std::string& path, const std::string& content,
                                std::string& error)

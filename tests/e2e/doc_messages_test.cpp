@@ -233,35 +233,31 @@ struct DocMessage
 
 const std::string WITH_XVFB_EDITOR = GANTRIX_WITH_XVFB " " GANTRIX_BINARY;
 
+// A save where ship.hul is a folder.
+std::string saveOverAFolder(EditorSession& e)
+{
+    fs::create_directory(e.workDir() + "/ship.hul");
+    const std::string said = errorsAfter(
+        e, [&] { return e.keyTap(XK_1); }, "cannot save");
+    fs::remove(e.workDir() + "/ship.hul");
+    return said;
+}
+
 std::vector<DocMessage> messageTable()
 {
     return {
         {{README, MAN_PAGE},
-         "gantrix: cannot save ship.hul: ship.hul is a folder, not a regular file",
+         "gantrix: cannot save ship.hul in ...: ship.hul is a folder, not a regular file",
          false,
          true,
-         [](EditorSession& e)
-         {
-             fs::create_directory(e.workDir() + "/ship.hul");
-             const std::string said = errorsAfter(
-                 e, [&] { return e.keyTap(XK_1); }, "cannot save");
-             fs::remove(e.workDir() + "/ship.hul");
-             return said;
-         }},
+         saveOverAFolder},
         {{WINDOWS_README},
-         "gantrix: cannot save ship.hul: ...",
+         "gantrix: cannot save ship.hul in ...: ...",
          false,
          true,
-         [](EditorSession& e)
-         {
-             fs::create_directory(e.workDir() + "/ship.hul");
-             const std::string said = errorsAfter(
-                 e, [&] { return e.keyTap(XK_1); }, "cannot save");
-             fs::remove(e.workDir() + "/ship.hul");
-             return said;
-         }},
+         saveOverAFolder},
         {{README, MAN_PAGE},
-         "gantrix: cannot load ship.hul: line 3: file ends early (attachment 1 of 1)",
+         "gantrix: cannot load ship.hul in ...: line 3: file ends early (attachment 1 of 1)",
          false,
          true,
          [](EditorSession& e)
@@ -271,7 +267,7 @@ std::vector<DocMessage> messageTable()
                  e, [&] { return e.keyTap(XK_0); }, "cannot load");
          }},
         {{WINDOWS_README},
-         "gantrix: cannot load ship.hul: No such file or directory",
+         "gantrix: cannot load ship.hul in ...: No such file or directory",
          false,
          true,
          [](EditorSession& e)
@@ -289,7 +285,7 @@ std::vector<DocMessage> messageTable()
          [](EditorSession&)
          { return formattedLine("edit/save_load.cpp", "gantrix: ship.hul may be damaged", {}); }},
         {{README, MAN_PAGE},
-         "gantrix: unsaved work from ... (... triangles, ... attachments) is kept in ...; to get "
+         "gantrix: unsaved work from ... (...) is kept in ...; to get "
          "it back, copy it over ship.hul and press 0",
          false,
          true,

@@ -810,6 +810,28 @@ static const char* const SANITIZER_MARKERS[] = {
     "runtime error:",
 };
 
+bool holdsFailureLine(const std::string& text, const std::string& what, const std::string& detail)
+{
+    const std::string start = "gantrix: cannot " + what + " ship.hul in ";
+    const std::string end = ": " + detail;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        // The Windows editor ends its lines with a carriage return too.
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        if (line.rfind(start, 0) == 0 && line.size() >= start.size() + end.size() &&
+            line.compare(line.size() - end.size(), end.size(), end) == 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool holdsSanitizerReport(const std::string& text)
 {
     for (const char* marker : SANITIZER_MARKERS)
@@ -1068,9 +1090,19 @@ bool EditorSession::endWindowsSession()
     }
     const size_t from = at + key.size();
     const std::string prefix = environment.substr(from, environment.find('\0', from) - from);
-    const std::string command =
-        "WINEPREFIX='" + prefix + "' timeout 60 /usr/lib/wine/wine64 wineboot -e >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0 || fail("wineboot -e failed: " + command);
+    const std::string log = rootDir + "/wineboot.log";
+    const std::string command = "WINEPREFIX='" + prefix +
+                                "' timeout 60 /usr/lib/wine/wine64 wineboot -e >'" + log + "' 2>&1";
+    // Wine's end of session fails now and then while the prefix's own services still start;
+    // it is asked again, a few times.
+    int status = std::system(command.c_str());
+    for (int attempt = 1; attempt < 4 && status != 0; ++attempt)
+    {
+        std::this_thread::sleep_for(Millis(500));
+        status = std::system(command.c_str());
+    }
+    return status == 0 ||
+           fail("wineboot -e ended with " + std::to_string(status) + ": " + readWholeFile(log));
 }
 
 bool EditorSession::workFileExists(const std::string& name) const

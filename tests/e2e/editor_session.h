@@ -42,6 +42,10 @@ constexpr Millis WINDOW_TIMEOUT{20000};
 constexpr Millis FRAME_TIMEOUT{10000};
 constexpr Millis OUTPUT_TIMEOUT{10000};
 
+// Whether a line of `text` is the failure of a save or load (`what`) of ship.hul that names
+// its folder (a Windows path under Wine) and ends in `detail`.
+bool holdsFailureLine(const std::string& text, const std::string& what, const std::string& detail);
+
 // Whether `text` holds a report of AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer.
 bool holdsSanitizerReport(const std::string& text);
 

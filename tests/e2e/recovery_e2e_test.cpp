@@ -144,7 +144,7 @@ TEST_P(RecoveryEnds, TheCopyHoldsTheShipAndLoadsBack)
     // Under Wine the line names the folder by its Windows path.
     const std::string shown = c.underWine ? copies[0].substr(copies[0].rfind('/') + 1) : copies[0];
     EXPECT_EQ(countOf(said, "gantrix:"), 1) << said;
-    EXPECT_NE(said.find("(1 triangles, 1 attachments) is kept in "), std::string::npos) << said;
+    EXPECT_NE(said.find("(1 triangle, 1 attachment) is kept in "), std::string::npos) << said;
     EXPECT_NE(said.find(shown + "; to get it back, copy it over ship.hul and press 0"),
               std::string::npos)
         << said;
@@ -202,7 +202,7 @@ TEST_F(EditorTest, LoadKeepsTheReplacedShipAndOnlyItsFolderHearsOfIt)
     ASSERT_TRUE(editor.startEditor());
     const std::string said = editor.stderrText();
     EXPECT_EQ(countOf(said, "gantrix: unsaved work from "), 1) << said;
-    EXPECT_NE(said.find("(1 triangles, 0 attachments) is kept in " + newest + ";"),
+    EXPECT_NE(said.find("(1 triangle, 0 attachments) is kept in " + newest + ";"),
               std::string::npos)
         << said;
 }

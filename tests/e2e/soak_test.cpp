@@ -380,7 +380,7 @@ TEST_F(SoakTest, RandomRealInputKeepsTheEditorSoundAndItsMemoryBounded)
     int lines = 0;
     while (std::getline(errorLines, line))
     {
-        EXPECT_EQ(line.rfind("gantrix: cannot load ship.hul: ", 0), 0u) << line;
+        EXPECT_EQ(line.rfind("gantrix: cannot load ship.hul in ", 0), 0u) << line;
         lines++;
     }
     EXPECT_EQ(lines, failedLoads);
