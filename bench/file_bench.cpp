@@ -1,54 +1,15 @@
+#include "bench/bench_support.h"
 #include "bench/ship_generator.h"
 #include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace
 {
-// Runs the measurement inside a scratch folder, as the editor saves into its own.
-struct ScratchFolder
-{
-    fs::path previous = fs::current_path();
-    fs::path path;
-    ScratchFolder()
-    {
-        char pattern[] = "/tmp/gantrix-bench-XXXXXX";
-        path = mkdtemp(pattern);
-        fs::current_path(path);
-    }
-    ~ScratchFolder()
-    {
-        fs::current_path(previous);
-        fs::remove_all(path);
-    }
-};
-
-// Saves and loads print a status line each; keep them off the benchmark's table.
-struct QuietStdout
-{
-    int saved = dup(fileno(stdout));
-    QuietStdout()
-    {
-        std::fflush(stdout);
-        FILE* null = std::fopen("/dev/null", "w");
-        dup2(fileno(null), fileno(stdout));
-        std::fclose(null);
-    }
-    ~QuietStdout()
-    {
-        std::fflush(stdout);
-        dup2(saved, fileno(stdout));
-        close(saved);
-    }
-};
-
 // A tenth as many attachments as triangles, up to the largest ship a save and a load must
 // each finish within a second.
 void fileSizes(benchmark::internal::Benchmark* b)
