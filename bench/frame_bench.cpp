@@ -6,6 +6,7 @@
 #include "edit/pointer_edit.h"
 #include "edit/recovery.h"
 #include "edit/save_load.h"
+#include "platform/process.h"
 
 #include <GL/freeglut.h>
 
@@ -29,6 +30,8 @@ bool openWindow()
     {
         return false;
     }
+    // As the editor's process is prepared, down to how it keeps the memory the renderer frees.
+    prepareProcess();
     int argc = 1;
     char name[] = "frame_bench";
     char* argv[] = {name, nullptr};
@@ -87,10 +90,6 @@ static void BM_Frame(benchmark::State& state)
 // 1,000 triangles fills the view, and all of its attachments show: with 100 against none it
 // gives what visible markers add to a frame. From 10,000 triangles on, the ship is wider than
 // the view, which shows its middle: at 1,000,000 about a thousandth of it.
-// The renderer takes a large buffer from the C library for each draw; after the large cases
-// have freed their memory the library keeps it at hand and draws look cheaper than in the
-// editor, so compare the 1,000-triangle pair in a run of its own
-// (--benchmark_filter=BM_Frame/triangles:1000/).
 static void frameSizes(benchmark::internal::Benchmark* b)
 {
     for (const auto& [t, a] : {std::pair{0, 0},
