@@ -38,6 +38,26 @@ static void BM_Save(benchmark::State& state)
 }
 BENCHMARK(BM_Save)->Apply(fileSizes);
 
+static bool discardPiece(void* context, const char*, size_t size)
+{
+    *static_cast<int64_t*>(context) += static_cast<int64_t>(size);
+    return true;
+}
+
+// The formatting alone of what BM_Save writes, into a sink that keeps nothing.
+static void BM_Format(benchmark::State& state)
+{
+    const Ship s =
+        makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    int64_t bytes = 0;
+    for (auto _ : state)
+    {
+        writeShipText(s.triangles, s.attachments, PieceSink{discardPiece, &bytes});
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_Format)->Apply(fileSizes);
+
 // The whole load: read the file, check and parse all of it, replace the ship.
 static void BM_Load(benchmark::State& state)
 {
@@ -58,3 +78,24 @@ static void BM_Load(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 BENCHMARK(BM_Load)->Apply(fileSizes);
+
+// The parse alone of what BM_Load reads, from the text in memory.
+static void BM_Parse(benchmark::State& state)
+{
+    const Ship s =
+        makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::string text = formatShipFile(s.triangles, s.attachments);
+    for (auto _ : state)
+    {
+        ShipFileContent content;
+        std::string error;
+        if (!parseShipFile(text, content, error))
+        {
+            state.SkipWithError("the text did not parse");
+            break;
+        }
+        benchmark::DoNotOptimize(content.triangles.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_Parse)->Apply(fileSizes);
