@@ -170,7 +170,7 @@ bool loadShipFromText(std::string_view text, std::string& error)
     r.text = text;
     ShipFileContent content;
     // Nothing changes until the whole text has been found complete and valid.
-    if (!parseShip(r, content, error))
+    if (!parseShip(r, content, error, growthRoom))
     {
         return false;
     }
@@ -196,7 +196,7 @@ bool readShipContent(const std::string& path, ShipFileContent& content, std::str
     bool outOfMemory = false;
     try
     {
-        ok = parseShip(r, content, error);
+        ok = parseShip(r, content, error, growthRoom);
     }
     catch (const std::bad_alloc&)
     {
