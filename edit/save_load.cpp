@@ -155,11 +155,7 @@ static bool adoptShip(ShipFileContent& content, std::string& error)
                 " triangles";
         return false;
     }
-    Ship& s = ship;
-    s.triangles = std::move(content.triangles);
-    s.attachments = std::move(content.attachments);
-    s.pendingPoints.clear();
-    s.editCount++;
+    adoptShipLists(ship, std::move(content.triangles), std::move(content.attachments));
     adoptPreparedBinding();
     return true;
 }
