@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -26,7 +27,8 @@ void fileSizes(benchmark::internal::Benchmark* b)
 static void BM_Save(benchmark::State& state)
 {
     const int triangles = static_cast<int>(state.range(0));
-    ship = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    Ship made = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    adoptShipLists(ship, std::move(made.triangles), std::move(made.attachments));
     ScratchFolder folder;
     QuietStdout quiet;
     for (auto _ : state)
@@ -62,7 +64,8 @@ BENCHMARK(BM_Format)->Apply(fileSizes);
 static void BM_Load(benchmark::State& state)
 {
     const int triangles = static_cast<int>(state.range(0));
-    ship = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    Ship made = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    adoptShipLists(ship, std::move(made.triangles), std::move(made.attachments));
     ScratchFolder folder;
     QuietStdout quiet;
     saveShip();

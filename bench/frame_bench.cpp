@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 namespace
 {
@@ -55,7 +56,8 @@ bool setUpFrames(benchmark::State& state)
         state.SkipWithError("no X display: run it through scripts/with-xvfb");
         return false;
     }
-    ship = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    Ship made = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    adoptShipLists(ship, std::move(made.triangles), std::move(made.attachments));
     return true;
 }
 
