@@ -70,8 +70,8 @@ void countFrames(benchmark::State& state)
 
 // One steady frame as the editor draws it, finished on the renderer (Mesa's software one
 // under Xvfb), with nothing changed since the last. A warm-up frame first binds the ship just
-// set, which is a first frame's work (BM_FirstFrame) and would otherwise be the only one timed
-// at the sizes where it takes longer than the benchmark's time.
+// set, with a whole build of the binding; untimed, as at the sizes where it takes longer than
+// the benchmark's time it would otherwise be the only frame timed.
 static void BM_Frame(benchmark::State& state)
 {
     if (!setUpFrames(state))

@@ -499,15 +499,22 @@ void drawAttachments(const std::vector<Attachment>& attachments,
     batchCount = 0;
     for (const Attachment& a : attachments)
     {
+        const Vec2 at{a.x, a.y};
+        const bool markerNear = mayTouch(&at, 1, markerReach);
+        const bool labelNear = mayTouch(&at, 1, labels.nearby);
+        // Most attachments of a large ship lie far from the view: they cost these two tests.
+        if (!markerNear && !labelNear)
+        {
+            continue;
+        }
         MarkerItem item;
         item.attachment = &a;
-        const Vec2 at{a.x, a.y};
-        if (mayTouch(&at, 1, markerReach))
+        if (markerNear)
         {
             item.marker = placeMarker(a, triangles);
             item.markerDrawn = mayTouch(item.marker.points, item.marker.bound ? 3 : 1, reach);
         }
-        if (mayTouch(&at, 1, labels.nearby))
+        if (labelNear)
         {
             item.labelDrawn = placeLabel(a, labels, item.label);
         }
