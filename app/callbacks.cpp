@@ -34,6 +34,8 @@ void onDisplay()
         writeErrorLine("gantrix: memory is short; the editor goes on with the ship whole, and a "
                        "save writes it");
     }
+    // The binding has caught up with every change so far; the record starts anew.
+    forgetShipChanges(s);
     drawFrame(s, editorView(editor));
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();

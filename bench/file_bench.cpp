@@ -1,54 +1,16 @@
+#include "bench/bench_support.h"
 #include "bench/ship_generator.h"
 #include "edit/save_load.h"
 #include "shipfile/ship_file.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
 namespace
 {
-// Runs the measurement inside a scratch folder, as the editor saves into its own.
-struct ScratchFolder
-{
-    fs::path previous = fs::current_path();
-    fs::path path;
-    ScratchFolder()
-    {
-        char pattern[] = "/tmp/gantrix-bench-XXXXXX";
-        path = mkdtemp(pattern);
-        fs::current_path(path);
-    }
-    ~ScratchFolder()
-    {
-        fs::current_path(previous);
-        fs::remove_all(path);
-    }
-};
-
-// Saves and loads print a status line each; keep them off the benchmark's table.
-struct QuietStdout
-{
-    int saved = dup(fileno(stdout));
-    QuietStdout()
-    {
-        std::fflush(stdout);
-        FILE* null = std::fopen("/dev/null", "w");
-        dup2(fileno(null), fileno(stdout));
-        std::fclose(null);
-    }
-    ~QuietStdout()
-    {
-        std::fflush(stdout);
-        dup2(saved, fileno(stdout));
-        close(saved);
-    }
-};
-
 // A tenth as many attachments as triangles, up to the largest ship a save and a load must
 // each finish within a second.
 void fileSizes(benchmark::internal::Benchmark* b)
@@ -65,7 +27,8 @@ void fileSizes(benchmark::internal::Benchmark* b)
 static void BM_Save(benchmark::State& state)
 {
     const int triangles = static_cast<int>(state.range(0));
-    ship = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    Ship made = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    adoptShipLists(ship, std::move(made.triangles), std::move(made.attachments));
     ScratchFolder folder;
     QuietStdout quiet;
     for (auto _ : state)
@@ -77,11 +40,32 @@ static void BM_Save(benchmark::State& state)
 }
 BENCHMARK(BM_Save)->Apply(fileSizes);
 
+static bool discardPiece(void* context, const char*, size_t size)
+{
+    *static_cast<int64_t*>(context) += static_cast<int64_t>(size);
+    return true;
+}
+
+// The formatting alone of what BM_Save writes, into a sink that keeps nothing.
+static void BM_Format(benchmark::State& state)
+{
+    const Ship s =
+        makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    int64_t bytes = 0;
+    for (auto _ : state)
+    {
+        writeShipText(s.triangles, s.attachments, PieceSink{discardPiece, &bytes});
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_Format)->Apply(fileSizes);
+
 // The whole load: read the file, check and parse all of it, replace the ship.
 static void BM_Load(benchmark::State& state)
 {
     const int triangles = static_cast<int>(state.range(0));
-    ship = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    Ship made = makeBenchShip(triangles, static_cast<int>(state.range(1)));
+    adoptShipLists(ship, std::move(made.triangles), std::move(made.attachments));
     ScratchFolder folder;
     QuietStdout quiet;
     saveShip();
@@ -97,3 +81,24 @@ static void BM_Load(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 BENCHMARK(BM_Load)->Apply(fileSizes);
+
+// The parse alone of what BM_Load reads, from the text in memory.
+static void BM_Parse(benchmark::State& state)
+{
+    const Ship s =
+        makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::string text = formatShipFile(s.triangles, s.attachments);
+    for (auto _ : state)
+    {
+        ShipFileContent content;
+        std::string error;
+        if (!parseShipFile(text, content, error))
+        {
+            state.SkipWithError("the text did not parse");
+            break;
+        }
+        benchmark::DoNotOptimize(content.triangles.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_Parse)->Apply(fileSizes);

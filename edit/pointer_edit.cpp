@@ -45,8 +45,7 @@ void placeAttachment()
     a.x = e.pointerWorld.x;
     a.y = e.pointerWorld.y;
     a.modeFlag = e.modeFlag;
-    ship.attachments.push_back(a);
-    ship.editCount++;
+    appendAttachment(ship, a);
 }
 
 void addPoint()
@@ -60,8 +59,7 @@ void addPoint()
         t.corners[1] = s.pendingPoints[1];
         t.corners[2] = s.pendingPoints[2];
         normaliseWinding(t);
-        s.triangles.push_back(t);
-        s.editCount++;
+        appendTriangle(s, t);
         s.pendingPoints.clear();
     }
     assert(s.pendingPoints.size() <= 2);
@@ -120,15 +118,18 @@ bool cornerDragStep(Vec2 previous, Vec2 next)
     // Every corner on the grid point follows, so shared corners keep their triangles
     // joined. The scan never goes back: a corner that a re-winding moved to an already
     // scanned slot waits for the next event.
-    for (Triangle& t : ship.triangles)
+    Ship& s = ship;
+    for (std::size_t i = 0; i < s.triangles.size(); i++)
     {
         for (int k = 0; k < 3; k++)
         {
-            if (t.corners[k].x == from.x && t.corners[k].y == from.y)
+            const Vec2& corner = s.triangles[i].corners[k];
+            if (corner.x == from.x && corner.y == from.y)
             {
+                Triangle t = s.triangles[i];
                 t.corners[k] = to;
                 normaliseWinding(t);
-                ship.editCount++;
+                writeTriangle(s, i, t);
                 if (isKeyDown(Key::Control))
                 {
                     return true;
@@ -147,8 +148,5 @@ void attachmentDragStep(Vec2 next)
     {
         return;
     }
-    const Vec2 p = snapToGrid(next);
-    ship.attachments[static_cast<std::size_t>(index)].x = p.x;
-    ship.attachments[static_cast<std::size_t>(index)].y = p.y;
-    ship.editCount++;
+    writeAttachmentPosition(ship, static_cast<std::size_t>(index), snapToGrid(next));
 }

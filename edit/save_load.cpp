@@ -168,11 +168,7 @@ static bool adoptShip(ShipFileContent& content, std::string& error)
                 " triangles";
         return false;
     }
-    Ship& s = ship;
-    s.triangles = std::move(content.triangles);
-    s.attachments = std::move(content.attachments);
-    s.pendingPoints.clear();
-    s.editCount++;
+    adoptShipLists(ship, std::move(content.triangles), std::move(content.attachments));
     adoptPreparedBinding();
     return true;
 }
@@ -183,7 +179,7 @@ bool loadShipFromText(std::string_view text, std::string& error)
     r.text = text;
     ShipFileContent content;
     // Nothing changes until the whole text has been found complete and valid.
-    if (!parseShip(r, content, error))
+    if (!parseShip(r, content, error, growthRoom))
     {
         return false;
     }
@@ -209,7 +205,7 @@ bool readShipContent(const std::string& path, ShipFileContent& content, std::str
     bool outOfMemory = false;
     try
     {
-        ok = parseShip(r, content, error);
+        ok = parseShip(r, content, error, growthRoom);
     }
     catch (const std::bad_alloc&)
     {

@@ -14,8 +14,9 @@
 bool writeShipFile(const std::string& path, const std::vector<Triangle>& triangles,
                    const std::vector<Attachment>& attachments, std::string& error);
 
-// Reads the ship file at `path` whole into `content`; false with the reason in `error` when
-// it cannot be opened or read or is not a valid ship file. Prints nothing.
+// Reads the ship file at `path` whole into `content`, with the room for editing an adopted
+// ship keeps; false with the reason in `error` when it cannot be opened or read or is not a
+// valid ship file. Prints nothing.
 bool readShipContent(const std::string& path, ShipFileContent& content, std::string& error);
 
 // Writes the global ship to SHIP_FILE_NAME and prints "SAVED!"; on failure prints one

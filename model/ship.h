@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -68,13 +69,53 @@ struct Attachment
 // bound attachment always lies within it of its edge's midpoint.
 constexpr double ATTACH_RANGE_SQ = 1000.0;
 
+// What the list operations below changed since the record was last forgotten: the indices of
+// the triangles and attachments appended or written, in the order of the changes, or
+// `everything` after the lists were replaced or emptied, or once more indices changed than
+// the record holds. It takes no memory of its own, so recording never fails.
+struct ShipChanges
+{
+    // Indices recorded per list before the record says everything instead: a drag writes a
+    // few a frame, and past a few hundred a frame redoes the whole ship anyway.
+    static constexpr int CAPACITY = 256;
+    uint32_t triangles[CAPACITY] = {};
+    int triangleCount = 0;
+    uint32_t attachments[CAPACITY] = {};
+    int attachmentCount = 0;
+    bool everything = false;
+};
+
+// The ship's lists are changed only through the operations below, so that `changes` and
+// `editCount` hold every change.
 struct Ship
 {
     std::vector<Vec2> pendingPoints; // towards the next triangle; at most two between events
     std::vector<Triangle> triangles; // in order of creation; the index is the identity
     std::vector<Attachment> attachments;
     uint64_t editCount = 0; // one more for every change of the triangles or attachments
+    ShipChanges changes;    // since the last frame
 };
+
+void appendTriangle(Ship& s, const Triangle& t);
+
+// Writes triangle `i` whole: a moved corner, with the corners re-wound as the edit wants them.
+void writeTriangle(Ship& s, std::size_t i, const Triangle& t);
+
+void appendAttachment(Ship& s, const Attachment& a);
+
+// Moves attachment `i` to `p`; its binding is the next frame's to find.
+void writeAttachmentPosition(Ship& s, std::size_t i, Vec2 p);
+
+// Empties the triangles and attachments, and the pending points with them.
+void emptyShip(Ship& s);
+
+// Makes `triangles` and `attachments` the ship's lists, taking their storage (and whatever room
+// it has for growth); the pending points go.
+void adoptShipLists(Ship& s, std::vector<Triangle>&& triangles,
+                    std::vector<Attachment>&& attachments);
+
+// Starts a new record of changes, once a frame has taken account of the last one.
+void forgetShipChanges(Ship& s);
 
 // The view's origin is an integer pair: pans move it in whole world units.
 struct ViewOrigin

@@ -16,27 +16,6 @@
 // the label font reach 3 pixels below the raster position and never past its advance.
 constexpr double LABEL_SCISSOR_MARGIN = 8.0;
 
-static void drawSegment(const Vec2& from, const Vec2& to, float width)
-{
-    glLineWidth(width);
-    glBegin(GL_LINES);
-    {
-        sendVertex(from);
-        sendVertex(to);
-    }
-    glEnd();
-}
-
-static void drawDot(const Vec2& at, float size)
-{
-    glPointSize(size);
-    glBegin(GL_POINTS);
-    {
-        sendVertex(at);
-    }
-    glEnd();
-}
-
 // Where the arm of a marker on the edge from p to q ends: MARKER_ARM_LENGTH from the
 // edge's midpoint, at right angles, on the right of the edge walked from p to q.
 Vec2 markerArmTip(Vec2 p, Vec2 q)
@@ -89,33 +68,6 @@ static MarkerPlace placeMarker(const Attachment& a, const std::vector<Triangle>&
         assert(squaredDistance(m.points[1], at) < ATTACH_RANGE_SQ);
     }
     return m;
-}
-
-// A bound marker: the link from the edge to the attachment, the arm standing off the
-// edge, a dot on the edge and the cyan ring. An unbound one shows only a ring in the
-// marker colour. Both end with the black centre that turns the ring into a frame.
-static void drawMarker(const Attachment& a, const MarkerPlace& m)
-{
-    const Vec2& at = m.points[0];
-    if (m.bound)
-    {
-        const Vec2& mid = m.points[1];
-        const Vec2& tip = m.points[2];
-        glColor3f(0.0f, 1.0f, 1.0f);
-        drawSegment(mid, at, 2.0f);
-        setMarkerColour(a);
-        drawSegment(mid, tip, 5.0f);
-        drawDot(mid, 16.0f);
-        glColor3f(0.0f, 1.0f, 1.0f);
-        drawDot(at, 16.0f);
-    }
-    else
-    {
-        setMarkerColour(a);
-        drawDot(at, 16.0f);
-    }
-    glColor3f(0.0f, 0.0f, 0.0f);
-    drawDot(at, 12.0f);
 }
 
 // `v` kept within 0..limit.
@@ -198,13 +150,23 @@ static LabelView labelView(const WindowView& view)
     return v;
 }
 
-// The label of `a`: its key in the small bitmap font, starting half its width left of the
-// attachment, with its baseline a little below it. A key of 0 has no label.
-static void drawLabel(const Attachment& a, const LabelView& v)
+// Where a label's glyphs go: the raster position, and the window pixels they are kept to.
+struct LabelPlace
+{
+    float x = 0.0f; // raster position, world units
+    float y = 0.0f;
+    bool scissored = false;      // the glyphs are kept to the scissor box
+    GLint box[4] = {0, 0, 0, 0}; // scissor box: left, bottom, width, height, window pixels
+};
+
+// Where the label of `a` goes: its key in the small bitmap font, starting half its width left
+// of the attachment, with its baseline a little below it. False when it draws nothing: a key
+// of 0 has no label, and GL draws none at a raster position outside the view.
+static bool placeLabel(const Attachment& a, const LabelView& v, LabelPlace& place)
 {
     if (a.key == 0)
     {
-        return;
+        return false;
     }
     const unsigned char text[2] = {a.key, 0};
     const int length = glutBitmapLength(GLUT_BITMAP_HELVETICA_10, text);
@@ -227,15 +189,17 @@ static void drawLabel(const Attachment& a, const LabelView& v)
         (x < v.valid.left || x > v.valid.right || y < v.valid.bottom || y > v.valid.top);
     if (outside)
     {
-        return;
+        return false;
     }
+    place.x = x;
+    place.y = y;
 
     // The renderer draws a glyph through a quad many times its size; a scissor box around the
     // glyphs keeps the pixels it visits to a few hundred, whether the glyphs come from the
     // display lists or are sent directly. It holds every pixel the glyphs can set, so the
     // picture is the same.
-    const bool scissored = v.width > 0 && v.height > 0 && std::isfinite(x) && std::isfinite(y);
-    if (scissored)
+    place.scissored = v.width > 0 && v.height > 0 && std::isfinite(x) && std::isfinite(y);
+    if (place.scissored)
     {
         const double across = v.width / static_cast<double>(VIEW_SIZE);
         const double up = v.height / static_cast<double>(VIEW_SIZE);
@@ -246,27 +210,277 @@ static void drawLabel(const Attachment& a, const LabelView& v)
         const double x1 = std::ceil(clamp((x + marginX - v.origin.x) * across + length, v.width));
         const double y0 = std::floor(clamp((y - marginY - v.origin.y) * up, v.height));
         const double y1 = std::ceil(clamp((y + marginY - v.origin.y) * up + height, v.height));
+        place.box[0] = static_cast<GLint>(x0);
+        place.box[1] = static_cast<GLint>(y0);
+        place.box[2] = static_cast<GLint>(x1 - x0);
+        place.box[3] = static_cast<GLint>(y1 - y0);
+    }
+    return true;
+}
+
+static void drawLabel(unsigned char key, const LabelPlace& place, GLuint lists)
+{
+    if (place.scissored)
+    {
         glEnable(GL_SCISSOR_TEST);
-        glScissor(static_cast<GLint>(x0), static_cast<GLint>(y0), static_cast<GLsizei>(x1 - x0),
-                  static_cast<GLsizei>(y1 - y0));
+        glScissor(place.box[0], place.box[1], place.box[2], place.box[3]);
     }
     // The raster position takes the current colour when it is set: white.
     glColor3f(1.0f, 1.0f, 1.0f);
-    glRasterPos2f(x, y);
+    glRasterPos2f(place.x, place.y);
     // The key goes to the font as 0..255: the font has glyphs for the upper half too (a key
     // such as the section sign), which a negative code would leave undrawn.
-    if (v.lists != 0)
+    if (lists != 0)
     {
-        glCallLists(1, GL_UNSIGNED_BYTE, &a.key);
+        glCallLists(1, GL_UNSIGNED_BYTE, &key);
     }
     else
     {
-        glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, static_cast<int>(a.key));
+        glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, static_cast<int>(key));
     }
-    if (scissored)
+    if (place.scissored)
     {
         glDisable(GL_SCISSOR_TEST);
     }
+}
+
+// Batches. A marker is five elements, drawn in this order: the link, the arm, the 16-pixel
+// dots (the one on the edge, then the ring), the black centre and the label. Drawn marker by
+// marker, each element is a draw of its own, and on the software renderer a draw costs far
+// more than the few pixels of a marker. A batch draws its markers element by element instead,
+// one block per element in list order: the same pixels, so long as no pixel that a marker's
+// later element sets is set by an earlier element of a marker after it in the batch. Markers
+// that would are left to the next batch, and batches are drawn in order.
+enum MarkerElement
+{
+    LINK,
+    ARM,
+    RINGS,
+    CENTRE,
+    LABEL,
+    ELEMENT_COUNT
+};
+
+// Window pixels, inclusive; empty (left above right) for an element a marker does not draw.
+struct PixelBox
+{
+    double left = INFINITY;
+    double bottom = INFINITY;
+    double right = -INFINITY;
+    double top = -INFINITY;
+};
+
+static bool overlap(const PixelBox& a, const PixelBox& b)
+{
+    return a.left <= b.right && b.left <= a.right && a.bottom <= b.top && b.bottom <= a.top;
+}
+
+// What one attachment draws in the attachment pass, and the pixels each element may set.
+struct MarkerItem
+{
+    const Attachment* attachment = nullptr;
+    MarkerPlace marker;
+    bool markerDrawn = false;
+    LabelPlace label;
+    bool labelDrawn = false;
+    bool anywhere = false; // its pixels are not known: drawn in a batch of its own
+    PixelBox pixels[ELEMENT_COUNT];
+};
+
+// Markers in one batch at most. The check against the batch is linear, and more than a few
+// dozen markers of a view rarely fit in one.
+constexpr int MARKER_BATCH = 64;
+
+// The batch being gathered; kept between frames so that a frame allocates nothing.
+static MarkerItem batchItems[MARKER_BATCH];
+static int batchCount = 0;
+
+// Pixels kept around an element's points beyond half its width or size: the rounding of the
+// pipeline and the way wide lines end.
+constexpr double ELEMENT_PIXEL_MARGIN = 2.0;
+
+// The window pixels that a shape through `points` `count` may set, reaching `halfSize`
+// pixels beyond them. False when GL's single precision may put them anywhere.
+static bool pixelBox(const Vec2* points, int count, double halfSize, const WindowView& view,
+                     PixelBox& box)
+{
+    const double left = static_cast<double>(view.origin.x);
+    const double bottom = static_cast<double>(view.origin.y);
+    const double across = view.width / static_cast<double>(VIEW_SIZE);
+    const double up = view.height / static_cast<double>(VIEW_SIZE);
+    double magnitude = std::fabs(left) + std::fabs(bottom) + VIEW_SIZE;
+    for (int i = 0; i < count; i++)
+    {
+        magnitude += std::fabs(points[i].x) + std::fabs(points[i].y);
+    }
+    if (!(magnitude < SINGLE_PRECISION_SAFE))
+    {
+        return false;
+    }
+    // The same allowance for single precision as the view's reach, in pixels on each axis.
+    const double rounding = 1e-5 * magnitude;
+    const double reachX = halfSize + ELEMENT_PIXEL_MARGIN + rounding * across;
+    const double reachY = halfSize + ELEMENT_PIXEL_MARGIN + rounding * up;
+    for (int i = 0; i < count; i++)
+    {
+        const double x = (points[i].x - left) * across;
+        const double y = (points[i].y - bottom) * up;
+        box.left = std::fmin(box.left, x - reachX);
+        box.right = std::fmax(box.right, x + reachX);
+        box.bottom = std::fmin(box.bottom, y - reachY);
+        box.top = std::fmax(box.top, y + reachY);
+    }
+    return true;
+}
+
+// Fills in the pixels of each element `item` draws, or marks it as drawn anywhere.
+static void findPixels(MarkerItem& item, const WindowView& view)
+{
+    if (view.width <= 0 || view.height <= 0)
+    {
+        // Before the first reshape the projection is not the view's.
+        item.anywhere = true;
+        return;
+    }
+    bool known = true;
+    if (item.markerDrawn)
+    {
+        const MarkerPlace& m = item.marker;
+        const Vec2& at = m.points[0];
+        if (m.bound)
+        {
+            const Vec2 link[2] = {m.points[1], at};
+            const Vec2 arm[2] = {m.points[1], m.points[2]};
+            known = pixelBox(link, 2, 1.0, view, item.pixels[LINK]) &&
+                    pixelBox(arm, 2, 2.5, view, item.pixels[ARM]) &&
+                    pixelBox(link, 2, 8.0, view, item.pixels[RINGS]);
+        }
+        else
+        {
+            known = pixelBox(&at, 1, 8.0, view, item.pixels[RINGS]);
+        }
+        known = known && pixelBox(&at, 1, 6.0, view, item.pixels[CENTRE]);
+    }
+    if (item.labelDrawn)
+    {
+        const LabelPlace& l = item.label;
+        known = known && l.scissored;
+        item.pixels[LABEL] = PixelBox{static_cast<double>(l.box[0]), static_cast<double>(l.box[1]),
+                                      static_cast<double>(l.box[0] + l.box[2]),
+                                      static_cast<double>(l.box[1] + l.box[3])};
+    }
+    item.anywhere = !known;
+}
+
+// Whether `later`, drawn after `earlier` in a batch, would show otherwise than drawn after it.
+static bool conflicts(const MarkerItem& earlier, const MarkerItem& later)
+{
+    for (int e = LINK + 1; e < ELEMENT_COUNT; e++)
+    {
+        for (int f = LINK; f < e; f++)
+        {
+            if (overlap(earlier.pixels[e], later.pixels[f]))
+            {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Draws the batch element by element and empties it.
+static void drawBatch(GLuint lists)
+{
+    const MarkerItem* items = batchItems;
+    const int count = batchCount;
+    batchCount = 0;
+    glColor3f(0.0f, 1.0f, 1.0f);
+    glLineWidth(2.0f);
+    glBegin(GL_LINES);
+    {
+        for (int i = 0; i < count; i++)
+        {
+            const MarkerPlace& m = items[i].marker;
+            if (items[i].markerDrawn && m.bound)
+            {
+                sendVertex(m.points[1]);
+                sendVertex(m.points[0]);
+            }
+        }
+    }
+    glEnd();
+    glLineWidth(5.0f);
+    glBegin(GL_LINES);
+    {
+        for (int i = 0; i < count; i++)
+        {
+            const MarkerPlace& m = items[i].marker;
+            if (items[i].markerDrawn && m.bound)
+            {
+                setMarkerColour(*items[i].attachment);
+                sendVertex(m.points[1]);
+                sendVertex(m.points[2]);
+            }
+        }
+    }
+    glEnd();
+    // A bound marker's dot on the edge in the marker colour and its ring in cyan; an unbound
+    // marker's ring in the marker colour.
+    glPointSize(16.0f);
+    glBegin(GL_POINTS);
+    {
+        for (int i = 0; i < count; i++)
+        {
+            const MarkerPlace& m = items[i].marker;
+            if (items[i].markerDrawn)
+            {
+                setMarkerColour(*items[i].attachment);
+                if (m.bound)
+                {
+                    sendVertex(m.points[1]);
+                    glColor3f(0.0f, 1.0f, 1.0f);
+                }
+                sendVertex(m.points[0]);
+            }
+        }
+    }
+    glEnd();
+    // The black centre turns the ring into a frame.
+    glColor3f(0.0f, 0.0f, 0.0f);
+    glPointSize(12.0f);
+    glBegin(GL_POINTS);
+    {
+        for (int i = 0; i < count; i++)
+        {
+            if (items[i].markerDrawn)
+            {
+                sendVertex(items[i].marker.points[0]);
+            }
+        }
+    }
+    glEnd();
+    for (int i = 0; i < count; i++)
+    {
+        if (items[i].labelDrawn)
+        {
+            drawLabel(items[i].attachment->key, items[i].label, lists);
+        }
+    }
+}
+
+// Adds `item` to the batch, first drawing the batch when the item cannot join it.
+static void addToBatch(const MarkerItem& item, GLuint lists)
+{
+    bool joins = !item.anywhere && batchCount < MARKER_BATCH;
+    for (int i = 0; joins && i < batchCount; i++)
+    {
+        joins = !batchItems[i].anywhere && !conflicts(batchItems[i], item);
+    }
+    if (!joins && batchCount > 0)
+    {
+        drawBatch(lists);
+    }
+    batchItems[batchCount++] = item;
 }
 
 void drawAttachments(const std::vector<Attachment>& attachments,
@@ -282,20 +496,36 @@ void drawAttachments(const std::vector<Attachment>& attachments,
                                reach.right + markerSize, reach.top + markerSize};
     const LabelView labels = labelView(view);
     glListBase(labels.lists);
+    batchCount = 0;
     for (const Attachment& a : attachments)
     {
         const Vec2 at{a.x, a.y};
-        if (mayTouch(&at, 1, markerReach))
+        const bool markerNear = mayTouch(&at, 1, markerReach);
+        const bool labelNear = mayTouch(&at, 1, labels.nearby);
+        // Most attachments of a large ship lie far from the view: they cost these two tests.
+        if (!markerNear && !labelNear)
         {
-            const MarkerPlace m = placeMarker(a, triangles);
-            if (mayTouch(m.points, m.bound ? 3 : 1, reach))
-            {
-                drawMarker(a, m);
-            }
+            continue;
         }
-        if (mayTouch(&at, 1, labels.nearby))
+        MarkerItem item;
+        item.attachment = &a;
+        if (markerNear)
         {
-            drawLabel(a, labels);
+            item.marker = placeMarker(a, triangles);
+            item.markerDrawn = mayTouch(item.marker.points, item.marker.bound ? 3 : 1, reach);
         }
+        if (labelNear)
+        {
+            item.labelDrawn = placeLabel(a, labels, item.label);
+        }
+        if (item.markerDrawn || item.labelDrawn)
+        {
+            findPixels(item, view);
+            addToBatch(item, labels.lists);
+        }
+    }
+    if (batchCount > 0)
+    {
+        drawBatch(labels.lists);
     }
 }

@@ -155,7 +155,15 @@ static ReadStatus readCount(TextReader& r, int& count)
     return status == ReadStatus::ok && count < 0 ? ReadStatus::negative : status;
 }
 
-bool parseShip(TextReader& r, ShipFileContent& content, std::string& error)
+// The storage to reserve for a list of `records` in a ship of `triangles` triangles, with the
+// room its reader asked for.
+static std::size_t withRoom(uint64_t records, std::size_t triangles, ShipRoom room)
+{
+    const std::size_t n = static_cast<std::size_t>(records);
+    return room == nullptr ? n : n + room(triangles);
+}
+
+bool parseShip(TextReader& r, ShipFileContent& content, std::string& error, ShipRoom room)
 {
     content = ShipFileContent{};
     ShipFileContent read;
@@ -169,8 +177,9 @@ bool parseShip(TextReader& r, ShipFileContent& content, std::string& error)
     // Records are reserved no further than the rest of the text can back, so a damaged count
     // claims no memory the file does not hold: the shortest triangle record is seven one-digit
     // numbers and their separators, the shortest attachment record six.
-    read.triangles.reserve(
-        std::min<uint64_t>(static_cast<uint64_t>(triangleCount), bytesLeft(r) / 14));
+    const uint64_t backed =
+        std::min<uint64_t>(static_cast<uint64_t>(triangleCount), bytesLeft(r) / 14);
+    read.triangles.reserve(withRoom(backed, static_cast<std::size_t>(backed), room));
     for (int i = 0; i < triangleCount; ++i)
     {
         // Six coordinates, then the area, which is checked like any number and dropped. The
@@ -206,7 +215,8 @@ bool parseShip(TextReader& r, ShipFileContent& content, std::string& error)
         return failParse(status, true, r, "attachment count", error);
     }
     read.attachments.reserve(
-        std::min<uint64_t>(static_cast<uint64_t>(attachmentCount), bytesLeft(r) / 12));
+        withRoom(std::min<uint64_t>(static_cast<uint64_t>(attachmentCount), bytesLeft(r) / 12),
+                 read.triangles.size(), room));
     for (int j = 0; j < attachmentCount; ++j)
     {
         float position[2];

@@ -42,6 +42,12 @@ std::string formatShipFile(const std::vector<Triangle>& triangles,
 // one-line reason in `error` (with the line number where a value fails).
 bool parseShipFile(std::string_view text, ShipFileContent& content, std::string& error);
 
+// The records that each list of a ship of `triangles` triangles may gain once it is read: the
+// room its reader sets aside.
+using ShipRoom = std::size_t (*)(std::size_t triangles);
+
 // Reads a whole ship from `r`, in memory or from a piece source, into `content`; the same
-// rules and messages as parseShipFile.
-bool parseShip(TextReader& r, ShipFileContent& content, std::string& error);
+// rules and messages as parseShipFile. With `room`, each list is read into storage with that
+// room beyond its records, so that the ship can be edited without its lists being copied first.
+bool parseShip(TextReader& r, ShipFileContent& content, std::string& error,
+               ShipRoom room = nullptr);

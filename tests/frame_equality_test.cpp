@@ -410,6 +410,86 @@ TEST(FrameEquality, DrawnFramesEqualTheFramesThatSendEverything)
     EXPECT_GT(whitePixels, 1000);
     EXPECT_GT(greenPixels, 1000);
 }
+
+// Many markers in one view: a lattice of rings far enough apart to be drawn together, in more
+// than fit in one batch of drawing, markers bound to the edges of small triangles, one under
+// the arm of the marker after it, and markers stacked on the one before. The frame must equal the
+// one that draws marker after marker.
+TEST(FrameEquality, CrowdedMarkersEqualMarkersDrawnOneAfterAnother)
+{
+    std::mt19937 rng(7);
+    const auto uniform = [&rng](double low, double high)
+    { return std::uniform_real_distribution<double>(low, high)(rng); };
+    ASSERT_TRUE(resizeEditorWindow(900, 900));
+    for (const ViewOrigin origin : {ViewOrigin{-150, -150}, ViewOrigin{52000, -71000}})
+    {
+        EditorState& e = editor;
+        e.viewOrigin = origin;
+        setFrameView(editorView(e));
+        const double ox = origin.x;
+        const double oy = origin.y;
+        Ship s;
+        for (double y = oy + 4; y < oy + 110; y += 12)
+        {
+            for (double x = ox + 4; x < ox + 300; x += 12)
+            {
+                Attachment a;
+                a.key = static_cast<unsigned char>(std::uniform_int_distribution<int>(1, 255)(rng));
+                a.x = x;
+                a.y = y;
+                s.attachments.push_back(a);
+            }
+        }
+        for (double x = ox + 10; x < ox + 290; x += 40)
+        {
+            for (double y = oy + 185; y < oy + 290; y += 60)
+            {
+                // Below the triangle's bottom edge, whose midpoint is (mx, y), a small one,
+                // and bound to it a marker whose ring lies under the arm of the next marker.
+                const double mx = x + 12.5;
+                s.triangles.push_back(tri({mx + 2, y - 24}, {mx + 14, y - 24}, {mx + 8, y - 34}));
+                Attachment under;
+                under.key = 'u';
+                under.x = mx + 2.0;
+                under.y = y - 14.0;
+                under.modeFlag = true;
+                s.attachments.push_back(under);
+                s.triangles.push_back(tri({x, y}, {x + 25, y}, {x, y + 25}));
+                for (int k = 0; k < 3; k++)
+                {
+                    const Vec2 m = edgeMidpoint(s.triangles.back(), k);
+                    Attachment a;
+                    a.key = static_cast<unsigned char>('A' + k);
+                    a.x = m.x + (k == 0 ? -3.0 : uniform(-5.0, 5.0));
+                    a.y = m.y + (k == 0 ? 3.0 : uniform(-5.0, 5.0));
+                    a.modeFlag = k == 1;
+                    s.attachments.push_back(a);
+                    if (k == 2)
+                    {
+                        a.x += uniform(-2.0, 2.0);
+                        a.y += uniform(-2.0, 2.0);
+                        s.attachments.push_back(a);
+                    }
+                }
+            }
+        }
+        ship = s;
+        bindFrame(frameBinding, ship.triangles, ship.attachments);
+
+        referenceDrawScene(ship);
+        const std::vector<unsigned char> expected = readWindow();
+        drawFrame(ship, editorView(e));
+        const std::vector<unsigned char> actual = readWindow();
+        ASSERT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        EXPECT_TRUE(expected == actual) << "view origin (" << ox << ", " << oy << ")";
+        long bound = 0;
+        for (const Attachment& a : ship.attachments)
+        {
+            bound += a.triangle != NO_EDGE;
+        }
+        EXPECT_GT(bound, 50);
+    }
+}
 } // namespace
 
 int main(int argc, char** argv)

@@ -23,8 +23,7 @@ class KeyboardTest : public ScratchFolderTest
 
 TEST_F(KeyboardTest, SectionSignTakesBackPendingPointsOnly)
 {
-    Triangle t;
-    ship.triangles.push_back(t);
+    appendTriangle(ship, Triangle{});
     ship.pendingPoints = {Vec2{1, 1}, Vec2{2, 2}};
     keyboardCommand(KEY_REMOVE_POINT);
     ASSERT_EQ(ship.pendingPoints.size(), 1u);
@@ -72,7 +71,7 @@ TEST_F(KeyboardTest, SaveWithTabHeldWritesTheShipThenToggles)
     Attachment a;
     a.key = 'k';
     a.modeFlag = true;
-    ship.attachments.push_back(a);
+    appendAttachment(ship, a);
     setKeyDown(Key::Tab, true);
     setKeyDown(Key::Shift, true);
     testing::internal::CaptureStdout();
@@ -86,7 +85,7 @@ TEST_F(KeyboardTest, SaveWithTabHeldWritesTheShipThenToggles)
     EXPECT_EQ(text.str(), "0\r\n1\r\n0.000000 0.000000 107 9999 9999 1\r\n");
 
     // Loading it back replaces the ship and keeps the editor's key and flag.
-    ship.attachments.clear();
+    emptyShip(ship);
     ship.pendingPoints.push_back(Vec2{5, 5});
     setKeyDown(Key::Tab, false);
     setKeyDown(Key::Shift, false);

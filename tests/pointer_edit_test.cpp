@@ -91,12 +91,18 @@ TEST_F(PointerEditTest, RightClicksBuildTrianglesInClickOrderAndWinding)
 TEST_F(PointerEditTest, CornerDragMovesSharedCornersAndControlMovesOnlyTheFirst)
 {
     // Two triangles sharing the corner (25, 0).
-    ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
-    ship.triangles.push_back(tri({25, 0}, {50, 0}, {25, 25}));
+    appendTriangle(ship, tri({0, 0}, {25, 0}, {0, 25}));
+    appendTriangle(ship, tri({25, 0}, {50, 0}, {25, 25}));
+    forgetShipChanges(ship);
     drag(25, 0, 25, -12.5);
     expectAt(ship.triangles[0].corners[1], 25, -12.5);
     expectAt(ship.triangles[1].corners[0], 25, -12.5);
     EXPECT_FALSE(editor.vertexDragActive);
+    // Each of the four grid steps of the drag wrote both triangles, and the record says so.
+    ASSERT_EQ(ship.changes.triangleCount, 8);
+    EXPECT_EQ(ship.changes.triangles[6], 0u);
+    EXPECT_EQ(ship.changes.triangles[7], 1u);
+    EXPECT_FALSE(ship.changes.everything);
 
     // Control pressed after the left press: only the lower-indexed triangle's corner moves.
     handlePointerButton(PointerButton::Left, true, px(25), py(-12.5));
@@ -110,7 +116,7 @@ TEST_F(PointerEditTest, CornerDragMovesSharedCornersAndControlMovesOnlyTheFirst)
 
 TEST_F(PointerEditTest, DragFromEmptyGridPicksUpTheCornerItReaches)
 {
-    ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
+    appendTriangle(ship, tri({0, 0}, {25, 0}, {0, 25}));
     // Motion within one grid step changes nothing.
     handlePointerButton(PointerButton::Left, true, px(24.0), py(0.5));
     handlePointerMotion(px(25.5), py(-0.5));
@@ -151,8 +157,10 @@ TEST_F(PointerEditTest, AttachmentsArePlacedPickedAndDragged)
     EXPECT_EQ(ship.attachments[0].x, 9.375);
     EXPECT_EQ(ship.attachments[0].y, -3.125);
 
+    EXPECT_EQ(ship.changes.attachments[ship.changes.attachmentCount - 1], 0u);
+
     // A load that empties the list mid-drag leaves the drag harmless until the release.
-    ship.attachments.clear();
+    adoptShipLists(ship, {}, {});
     handlePointerMotion(px(20), py(20));
     handlePointerButton(PointerButton::Left, false, px(20), py(20));
     EXPECT_FALSE(editor.attachmentDragActive);
@@ -163,14 +171,14 @@ TEST_F(PointerEditTest, PickFindsNothingBeyondRange)
 {
     Attachment far;
     far.x = 1000.0;
-    ship.attachments.push_back(far);
+    appendAttachment(ship, far);
     setKeyDown(Key::Control, true);
     handlePointerButton(PointerButton::Left, true, px(0), py(0));
     EXPECT_FALSE(editor.attachmentDragActive || editor.vertexDragActive || editor.panActive);
     handlePointerMotion(px(10), py(10));
     EXPECT_EQ(ship.attachments[0].x, 1000.0);
 
-    ship.attachments[0].x = 999.0;
+    writeAttachmentPosition(ship, 0, Vec2{999.0, 0.0});
     handlePointerButton(PointerButton::Left, true, px(0), py(0));
     EXPECT_TRUE(editor.attachmentDragActive);
 }

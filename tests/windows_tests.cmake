@@ -15,6 +15,7 @@ function(gantrix_wine_test name)
 endfunction()
 
 gantrix_wine_test(table_sqrt_test gantrix_model)
+gantrix_wine_test(ship_test gantrix_model)
 gantrix_wine_test(view_test gantrix_view gantrix_model)
 gantrix_wine_test(geometry_test gantrix_edit)
 gantrix_wine_test(pointer_edit_test gantrix_view gantrix_edit)
