@@ -3,6 +3,7 @@
 #include "edit/save_load.h"
 #include "model/ship.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
 #include "platform/state_folder.h"
 
 #include <algorithm>
@@ -286,6 +287,7 @@ FolderFile pruneCopies(const std::string& folder, const std::string& ours)
         return FolderFile{};
     }
     std::map<std::string, std::vector<FolderFile>> byFolder;
+    unsigned long ignored = 0; // a copy that cannot be removed is left for the next start
     const int64_t oldest = secondsNow() - RECOVERY_COPY_MAX_AGE_SECONDS;
     for (const FolderFile& f : files)
     {
@@ -296,7 +298,7 @@ FolderFile pruneCopies(const std::string& folder, const std::string& ours)
         }
         if (f.modified < oldest)
         {
-            removeFile(pathInFolder(folder, f.name));
+            removeFile(pathInFolder(folder, f.name), ignored);
             continue;
         }
         byFolder[owner].push_back(f);
@@ -309,7 +311,7 @@ FolderFile pruneCopies(const std::string& folder, const std::string& ours)
                   { return a.modified != b.modified ? a.modified > b.modified : a.name > b.name; });
         for (std::size_t i = RECOVERY_COPIES_KEPT; i < copies.size(); i++)
         {
-            removeFile(pathInFolder(folder, copies[i].name));
+            removeFile(pathInFolder(folder, copies[i].name), ignored);
         }
         if (owner == ours)
         {
@@ -464,7 +466,8 @@ void recoveryAfterSave()
     std::unique_lock<std::mutex> held = waitForWriter();
     if (r.copyOnDisk)
     {
-        removeFile(copyPath(r));
+        unsigned long ignored = 0;
+        removeFile(copyPath(r), ignored);
         r.copyOnDisk = false;
     }
     r.attemptedCount = ship.editCount;

@@ -30,9 +30,6 @@ struct FolderFile
 // The regular files directly in `folder`.
 bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, std::string& error);
 
-// Removes a file; false (and nothing said) when it was not there or cannot be removed.
-bool removeFile(const std::string& path);
-
 // `seconds` since 1970 as the user's clock shows it; false when the system cannot say.
 bool localTime(int64_t seconds, std::tm& local);
 

@@ -95,11 +95,6 @@ bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, 
     return true;
 }
 
-bool removeFile(const std::string& path)
-{
-    return unlink(path.c_str()) == 0;
-}
-
 bool localTime(int64_t seconds, std::tm& local)
 {
     const time_t when = static_cast<time_t>(seconds);
