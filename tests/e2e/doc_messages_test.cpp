@@ -6,7 +6,6 @@
 
 #include <X11/keysym.h>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -118,82 +117,6 @@ bool printedBy(const std::string& output, const std::string& shape, bool lineEnd
     return false;
 }
 
-// The string literals of a source file, those that stand next to each other joined, as the
-// compiler joins them.
-std::vector<std::string> joinedLiterals(const std::string& source)
-{
-    std::vector<std::string> literals;
-    bool joining = false;
-    for (size_t i = 0; i < source.size(); ++i)
-    {
-        const char c = source[i];
-        if (c == '"' && (i == 0 || source[i - 1] != '\''))
-        {
-            std::string literal;
-            for (++i; i < source.size() && source[i] != '"'; ++i)
-            {
-                if (source[i] == '\\' && i + 1 < source.size())
-                {
-                    ++i;
-                    literal += source[i] == 'n' ? '\n' : source[i];
-                }
-                else
-                {
-                    literal += source[i];
-                }
-            }
-            if (joining)
-            {
-                literals.back() += literal;
-            }
-            else
-            {
-                literals.push_back(literal);
-            }
-            joining = true;
-        }
-        else if (!std::isspace(static_cast<unsigned char>(c)))
-        {
-            joining = false;
-        }
-    }
-    return literals;
-}
-
-// The line a format of `sourceFile` that holds `piece` prints, its conversions filled with
-// `values` in order.
-std::string formattedLine(const std::string& sourceFile, const std::string& piece,
-                          const std::vector<std::string>& values)
-{
-    for (const std::string& literal : joinedLiterals(readSourceFile(sourceFile)))
-    {
-        if (literal.find(piece) == std::string::npos)
-        {
-            continue;
-        }
-        std::string line;
-        size_t next = 0;
-        for (size_t i = 0; i < literal.size(); ++i)
-        {
-            if (literal[i] == '%' && i + 1 < literal.size())
-            {
-                while (i + 1 < literal.size() &&
-                       std::isalpha(static_cast<unsigned char>(literal[i + 1])) != 0)
-                {
-                    ++i;
-                }
-                line += next < values.size() ? values[next++] : "?";
-            }
-            else if (literal[i] != '\n')
-            {
-                line += literal[i];
-            }
-        }
-        return line;
-    }
-    return "(no literal with '" + piece + "' in " + sourceFile + ")";
-}
-
 // The editor run once without a session, with an environment prefix and `program` (which may
 // run it on a server of its own).
 std::string startOutput(const std::string& environment, const std::string& program = GANTRIX_BINARY)
@@ -278,12 +201,6 @@ std::vector<DocMessage> messageTable()
          }},
         // An I/O error in the middle of a rewrite in place takes a failing disk; the line
         // the save falls back to when even memory is short says it in the same words.
-        {{MAN_PAGE},
-         "ship.hul may be damaged, but the ship in the editor is whole and can be saved again",
-         true,
-         true,
-         [](EditorSession&)
-         { return formattedLine("edit/save_load.cpp", "gantrix: ship.hul may be damaged", {}); }},
         {{README, MAN_PAGE},
          "gantrix: unsaved work from ... (...) is kept in ...; to get "
          "it back, copy it over ship.hul and press 0",
@@ -302,22 +219,8 @@ std::vector<DocMessage> messageTable()
              e.startEditor();
              return e.stderrText();
          }},
-        {{MAN_PAGE},
-         "gantrix: cannot keep a recovery copy of unsaved work: ...",
-         false,
-         true,
-         [](EditorSession&) {
-             return formattedLine("edit/recovery.cpp", "cannot keep a recovery copy", {}) +
-                    "no room";
-         }},
         // The binding's memory refused in a frame takes a ship beyond the memory a load set
         // aside; the frame prints this literal.
-        {{README, MAN_PAGE},
-         "gantrix: memory is short; the editor goes on with the ship whole, and a save writes it",
-         false,
-         false,
-         [](EditorSession&)
-         { return formattedLine("app/callbacks.cpp", "gantrix: memory is short", {}); }},
         {{README, MAN_PAGE},
          "gantrix: no X display: ...",
          false,
@@ -344,15 +247,6 @@ std::vector<DocMessage> messageTable()
          false,
          [](EditorSession&) { return startOutput("LIBGL_ALWAYS_INDIRECT=1", WITH_XVFB_EDITOR); }},
         // A server whose GLX offers only single-buffered visuals is not at hand.
-        {{MAN_PAGE},
-         "... has no double-buffered RGB OpenGL visual ...",
-         false,
-         false,
-         [](EditorSession&)
-         {
-             return "gantrix: X display ':1" +
-                    formattedLine("platform/display_x11.cpp", "has no double-buffered", {});
-         }},
         {{README, MAN_PAGE},
          "gantrix: the window on X display ... is gone ...",
          false,
@@ -365,13 +259,6 @@ std::vector<DocMessage> messageTable()
                  return std::string("(the window could not be destroyed)");
              }
              return own.stderrText();
-         }},
-        {{MAN_PAGE},
-         "gantrix: the window on X display ... is gone (closed by another program?)",
-         false,
-         false,
-         [](EditorSession&) {
-             return formattedLine("platform/display_x11.cpp", "is gone (closed by another", {":1"});
          }},
         {{README, MAN_PAGE},
          "gantrix: lost the connection to the X display ...",
@@ -388,42 +275,19 @@ std::vector<DocMessage> messageTable()
              own.waitForExit();
              return own.stderrText();
          }},
-        // The editor sends no request that a server refuses in normal use.
-        {{README, MAN_PAGE},
-         "gantrix: X display ... refused a request: ...",
-         false,
-         false,
-         [](EditorSession&)
-         {
-             return formattedLine("platform/display_x11.cpp", "refused a request",
-                                  {":1", "BadAlloc (insufficient resources for operation)"});
-         }},
-        // The Windows editor's console queue and its window: their own tests under Wine
-        // print these; here the formats they are printed with.
-        {{WINDOWS_README},
-         "gantrix: 3 console lines dropped",
-         false,
-         false,
-         [](EditorSession&) {
-             return formattedLine("platform/console_win32.cpp", "console %s dropped",
-                                  {"3", "lines"});
-         }},
+#ifdef GANTRIX_WINDOWS_EDITOR
         {{WINDOWS_README},
          "gantrix: cannot open the window: ...",
          false,
          false,
          [](EditorSession&)
          {
-#ifdef GANTRIX_WINDOWS_EDITOR
              // Without any display Wine can give it no window.
              return commandOutput("cd " + testing::TempDir() +
                                   " && env -u DISPLAY timeout 120 " GANTRIX_WITH_WINE
                                   " --own-prefix " GANTRIX_WINDOWS_EDITOR " </dev/null");
-#else
-             return formattedLine("platform/display_win32.cpp", "gantrix: %s: %s",
-                                  {"cannot open the window", "Failed to create a window", ""});
-#endif
          }},
+#endif
     };
 }
 } // namespace
@@ -449,28 +313,4 @@ TEST(DocMessages, EveryQuotedLineIsWhatTheEditorPrints)
             << "the editor does not print: " << m.shape << "\nit printed: " << printed
             << (m.fileLayer ? "\n(a line of the save and the load)" : "");
     }
-}
-
-// The table's own matching: a shape must not match a changed word, a quote that only starts
-// alike, or a line with something before it.
-TEST(DocMessages, ShapesMatchOnlyTheirLines)
-{
-    EXPECT_TRUE(quotedIn("see `gantrix: cannot open X display ...` here",
-                         "gantrix: cannot open X display ..."));
-    EXPECT_TRUE(quotedIn("as in `gantrix: cannot open X display ':0': no` here",
-                         "gantrix: cannot open X display ..."));
-    EXPECT_FALSE(
-        quotedIn("see `gantrix: cannot open X screen ...`", "gantrix: cannot open X display ..."));
-    EXPECT_FALSE(quotedIn("gantrix: 1 console line dropped", "gantrix: 3 console lines dropped"));
-
-    EXPECT_TRUE(printedBy("x\ngantrix: cannot open X display ':7': why?\r\n",
-                          "gantrix: cannot open X display ...", false));
-    EXPECT_FALSE(printedBy("note: gantrix: cannot open X display ':7'\n",
-                           "gantrix: cannot open X display ...", false));
-    EXPECT_TRUE(printedBy("gantrix: cannot save ship.hul: x; ship.hul may be damaged\n",
-                          "ship.hul may be damaged", true));
-    EXPECT_FALSE(
-        printedBy("gantrix: ship.hul may be damaged, or not\n", "ship.hul may be damaged", true));
-    EXPECT_EQ(formattedLine("platform/display_x11.cpp", "refused a request", {":3", "Bad"}),
-              "gantrix: X display ':3' refused a request: Bad");
 }
