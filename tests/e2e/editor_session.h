@@ -171,7 +171,8 @@ class EditorSession
     std::vector<std::string> recoveryCopies() const;
     // Sends `signal` to the running editor (under Wine, to the Windows program).
     bool signalEditor(int signal);
-    // Under Wine: ends the Windows session the editor runs in, as a log-off does.
+    // Under Wine: ends the Windows session the editor runs in, as a log-off does; the editor
+    // may have ended with it.
     bool endWindowsSession();
 
     // The editor's window.
