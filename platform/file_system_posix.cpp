@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <mutex>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -154,8 +155,15 @@ bool openForRewrite(const std::string& path, FileHandle& handle, unsigned long& 
 bool createTemporary(const std::string& target, std::string& tempPath, FileHandle& handle,
                      int& hold, unsigned long& failure)
 {
-    const mode_t mask = umask(0);
-    umask(mask);
+    // The umask can only be read by setting it, and the recovery copies' writer thread saves
+    // too: two threads reading it at once could leave it 0 for good.
+    static std::mutex umaskRead;
+    mode_t mask = 0;
+    {
+        std::lock_guard<std::mutex> held(umaskRead);
+        mask = umask(0);
+        umask(mask);
+    }
     tempPath = target + ".XXXXXX";
     sigset_t ends;
     sigset_t before;
