@@ -2,7 +2,7 @@
 
 #include "app/frame.h"
 #include "app/input.h"
-#include "bind/bind_frame.h"
+#include "bind/binding.h"
 #include "edit/keyboard.h"
 #include "edit/recovery.h"
 #include "platform/console.h"
@@ -27,16 +27,11 @@ void onDisplay()
     Ship& s = ship;
     // Binding belongs to the frame, so a save between frames writes what the last frame
     // found; it redoes only what the edits since that frame can have changed.
-    // Memory refused to the binding leaves it exact, only slower for what it cannot file;
-    // the user hears of it once.
-    if (bindEditorFrame(s.triangles, s.attachments))
-    {
-        writeErrorLine("gantrix: memory is short; the editor goes on with the ship whole, and a "
-                       "save writes it");
-    }
-    // The binding has caught up with every change so far; the record starts anew.
-    forgetShipChanges(s);
+    bindFrame(s);
     drawFrame(s, editorView(editor));
+    // The binding and the drawing have caught up with every change so far; the record
+    // starts anew.
+    forgetShipChanges(s);
     // The frame asks for the next one at once; yielding lets the rest of the system run.
     glutSwapBuffers();
     recoveryAfterFrame();

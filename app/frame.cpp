@@ -32,6 +32,6 @@ void setFrameView(const WindowView& view)
 void drawFrame(const Ship& s, const WindowView& view)
 {
     setFrameView(view);
-    drawScene(s.triangles, s.pendingPoints, view);
-    drawAttachments(s.attachments, s.triangles, view);
+    drawScene(s, view);
+    drawAttachments(s, view);
 }

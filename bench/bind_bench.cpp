@@ -1,7 +1,6 @@
 #include "bench/ship_generator.h"
-#include "bind/bind_plain.h"
-#include "bind/binding_state.h"
-#include "tests/program_internals.h"
+#include "tests/bind_plain.h"
+#include "bind/binding.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

@@ -2,7 +2,7 @@
 #include "app/frame.h"
 #include "bench/bench_support.h"
 #include "bench/ship_generator.h"
-#include "bind/binding_state.h"
+#include "bind/binding.h"
 #include "edit/pointer_edit.h"
 #include "edit/recovery.h"
 #include "edit/save_load.h"

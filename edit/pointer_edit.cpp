@@ -1,11 +1,15 @@
 #include "edit/pointer_edit.h"
 
+#include "bind/binding.h"
 #include "edit/geometry.h"
 #include "model/table_sqrt.h"
+#include "platform/console.h"
 #include "platform/key_state.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <new>
 
 namespace
 {
@@ -37,8 +41,42 @@ void pickAttachment()
     }
 }
 
+// Room for one more element in `list`: doubling, as the list itself would.
+template <typename T> void roomForOne(std::vector<T>& list)
+{
+    if (list.size() == list.capacity())
+    {
+        list.reserve(std::max<std::size_t>(16, 2 * list.capacity()));
+    }
+}
+} // namespace
+
+bool roomForGrowth()
+{
+    Ship& s = ship;
+    try
+    {
+        roomForOne(s.triangles);
+        roomForOne(s.attachments);
+        s.pendingPoints.reserve(3);
+        reserveBinding(s.triangles.capacity(), s.attachments.capacity());
+        return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+}
+
+namespace
+{
 void placeAttachment()
 {
+    if (!roomForGrowth())
+    {
+        writeErrorLine("gantrix: out of memory; the attachment is not placed");
+        return;
+    }
     const EditorState& e = editor;
     Attachment a;
     a.key = e.currentKey;
@@ -51,6 +89,11 @@ void placeAttachment()
 void addPoint()
 {
     Ship& s = ship;
+    if (!roomForGrowth())
+    {
+        writeErrorLine("gantrix: out of memory; the point is not added");
+        return;
+    }
     s.pendingPoints.push_back(snapToGrid(editor.pointerWorld));
     if (s.pendingPoints.size() == 3)
     {

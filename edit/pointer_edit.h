@@ -9,6 +9,11 @@ enum class PointerButton
     Right
 };
 
+// Makes room for one more triangle and one more attachment, in the ship's lists and in its
+// binding, so that the edit and the frames after it ask for no memory. False, with everything
+// as it was, when the memory is refused.
+bool roomForGrowth();
+
 // What a left or right press or release does, once the pointer of this event has been
 // mapped to world units (and any pan or drag step has run). x and y are in pixels.
 void pointerButtonCommand(PointerButton button, bool pressed, int x, int y);

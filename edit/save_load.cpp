@@ -1,6 +1,6 @@
 #include "edit/save_load.h"
 
-#include "bind/bind_frame.h"
+#include "bind/binding.h"
 #include "edit/recovery.h"
 #include "platform/console.h"
 #include "platform/file_replacement.h"
@@ -147,20 +147,25 @@ void saveShip()
     }
 }
 
-// Makes a ship read whole and valid the editor's ship, with its binding. Everything the ship
-// needs once adopted is had first, while the old ship and its binding are still whole: the
-// binding for this ship (whose grid grows with how far apart the triangles lie, not only with
-// their count) and room for editing it. So a ship the memory cannot hold is refused here,
-// rather than ending the editor at the next frame. A half-built triangle does not survive a
-// load.
-static bool adoptShip(ShipFileContent& content, std::string& error)
+// Triangles, and attachments, that a loaded ship may gain before its lists and its binding
+// ask for more memory: GROWTH_ROOM, and one in GROWTH_ROOM_SHARE of the ship's, so that a long
+// session of editing rarely asks.
+static constexpr std::size_t GROWTH_ROOM = 256;
+static constexpr std::size_t GROWTH_ROOM_SHARE = 16;
+
+static std::size_t growthRoom(std::size_t triangles)
+{
+    return GROWTH_ROOM + triangles / GROWTH_ROOM_SHARE;
+}
+
+bool adoptShip(ShipFileContent& content, std::string& error)
 {
     try
     {
         const std::size_t room = growthRoom(content.triangles.size());
         content.triangles.reserve(content.triangles.size() + room);
         content.attachments.reserve(content.attachments.size() + room);
-        prepareEditorBinding(content.triangles, content.attachments);
+        prepareBinding(content.triangles, content.attachments);
     }
     catch (const std::bad_alloc&)
     {
@@ -169,21 +174,8 @@ static bool adoptShip(ShipFileContent& content, std::string& error)
         return false;
     }
     adoptShipLists(ship, std::move(content.triangles), std::move(content.attachments));
-    adoptPreparedBinding();
+    adoptPreparedBinding(ship);
     return true;
-}
-
-bool loadShipFromText(std::string_view text, std::string& error)
-{
-    TextReader r;
-    r.text = text;
-    ShipFileContent content;
-    // Nothing changes until the whole text has been found complete and valid.
-    if (!parseShip(r, content, error, growthRoom))
-    {
-        return false;
-    }
-    return adoptShip(content, error);
 }
 
 static long long readPiece(void* context, char* buffer, size_t capacity, std::string& error)

@@ -19,6 +19,12 @@ bool writeShipFile(const std::string& path, const std::vector<Triangle>& triangl
 // valid ship file. Prints nothing.
 bool readShipContent(const std::string& path, ShipFileContent& content, std::string& error);
 
+// Makes `content`, read whole and valid, the editor's ship, with its binding; a half-built
+// triangle does not survive. Everything the ship needs once adopted is had first, while the
+// old ship is still whole, so a ship the memory cannot hold is refused here with the reason
+// in `error`, and nothing changes.
+bool adoptShip(ShipFileContent& content, std::string& error);
+
 // Writes the global ship to SHIP_FILE_NAME and prints "SAVED!"; on failure prints one
 // line on stderr and leaves the old file as it was.
 void saveShip();

@@ -95,4 +95,5 @@ void adoptShipLists(Ship& s, std::vector<Triangle>&& triangles,
 void forgetShipChanges(Ship& s)
 {
     s.changes = ShipChanges{};
+    s.changes.from = s.editCount;
 }

@@ -83,6 +83,9 @@ struct ShipChanges
     uint32_t attachments[CAPACITY] = {};
     int attachmentCount = 0;
     bool everything = false;
+    // The ship's edit count when the record began: a reader that last caught up at another
+    // count has missed a record, and takes it as everything.
+    uint64_t from = 0;
 };
 
 // The ship's lists are changed only through the operations below, so that `changes` and

@@ -37,17 +37,3 @@ void noteSpecialKey(int, bool) {}
 void noteCharacterKey(unsigned char, bool) {}
 
 void releaseAllKeys() {}
-
-// Writes the key into this thread's own key state, which is where the query above reads.
-void setKeyDown(Key key, bool down)
-{
-    BYTE state[256];
-    if (!GetKeyboardState(state))
-    {
-        return;
-    }
-    const int virtualKey = virtualKeyOf(key);
-    state[virtualKey] =
-        static_cast<BYTE>(down ? (state[virtualKey] | 0x80) : (state[virtualKey] & 0x7F));
-    SetKeyboardState(state);
-}

@@ -184,7 +184,7 @@ bool isKeyDown(Key key)
 }
 
 // Sets one key as if only its left-hand key were held or released.
-void setKeyDown(Key key, bool down)
+static void setKeyDown(Key key, bool down)
 {
     switch (key)
     {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 
 // Culling: what decides whether a shape can touch the window, so that the scene and the
 // markers send GL only the shapes that can: the view's reach in the world, and the box tests
@@ -80,4 +82,54 @@ inline bool triangleMayTouch(const Triangle& t, const WorldBox& reach)
     const double magnitude = std::fabs(x0) + std::fabs(x1) + std::fabs(x2) + std::fabs(y0) +
                              std::fabs(y1) + std::fabs(y2);
     return !beyond || !(magnitude < SINGLE_PRECISION_SAFE);
+}
+
+// Boxes over runs of consecutive elements of a list (triangles, or attachments' positions),
+// so that a frame tests the runs against the view and then only the elements of the runs that
+// may touch it, in list order. They are kept from the ship's record of changes: the run of a
+// changed element is measured anew, and after "everything" the whole list is. They take no
+// memory beyond their own, however long the list: past MAX_RUNS runs, runs grow twice as long.
+struct RunBoxes
+{
+    static constexpr std::size_t MAX_RUNS = 4096;
+    static constexpr int SHORTEST_RUN_SHIFT = 6;
+    WorldBox boxes[MAX_RUNS];
+    bool unsafe[MAX_RUNS] = {}; // a member beyond single precision, or NaN: the run may touch
+    int shift = SHORTEST_RUN_SHIFT; // a run holds 1 << shift elements
+    std::size_t covered = 0;        // elements the runs hold
+};
+
+// The points of element `i` of a list, for the box of its run.
+using ElementPoints = int (*)(const void* list, std::size_t i, Vec2* points);
+
+// Brings `runs` to `list` of `count` elements, after the changes `changed` (`changedCount`
+// indices) or, with `everything`, after any change at all.
+void updateRunBoxes(RunBoxes& runs, const void* list, std::size_t count, ElementPoints points,
+                    const uint32_t* changed, int changedCount, bool everything);
+
+// Whether run `r` of `runs` may hold an element that touches `reach`.
+inline bool runMayTouch(const RunBoxes& runs, std::size_t r, const WorldBox& reach)
+{
+    const WorldBox& b = runs.boxes[r];
+    return runs.unsafe[r] ||
+           (b.right >= reach.left && b.left <= reach.right && b.top >= reach.bottom &&
+            b.bottom <= reach.top);
+}
+
+// Calls `visit(i)` for every element of the runs that may touch `reach`, in list order.
+template <typename Visit>
+void forEachInTouchingRuns(const RunBoxes& runs, const WorldBox& reach, Visit&& visit)
+{
+    const std::size_t length = std::size_t{1} << runs.shift;
+    for (std::size_t r = 0, start = 0; start < runs.covered; r++, start += length)
+    {
+        if (runMayTouch(runs, r, reach))
+        {
+            const std::size_t end = std::min(runs.covered, start + length);
+            for (std::size_t i = start; i < end; i++)
+            {
+                visit(i);
+            }
+        }
+    }
 }

@@ -483,9 +483,24 @@ static void addToBatch(const MarkerItem& item, GLuint lists)
     batchItems[batchCount++] = item;
 }
 
-void drawAttachments(const std::vector<Attachment>& attachments,
-                     const std::vector<Triangle>& triangles, const WindowView& view)
+// Where the editor ship's attachments lie, run by run, as of the last frame drawn.
+static RunBoxes attachmentRuns;
+static uint64_t runsCaughtUp = 0;
+
+static int attachmentPoint(const void* list, std::size_t i, Vec2* points)
 {
+    const Attachment& a = (*static_cast<const std::vector<Attachment>*>(list))[i];
+    points[0] = Vec2{a.x, a.y};
+    return 1;
+}
+
+void drawAttachments(const Ship& s, const WindowView& view)
+{
+    const std::vector<Attachment>& attachments = s.attachments;
+    const ShipChanges& c = s.changes;
+    updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint,
+                   c.attachments, c.attachmentCount, c.everything || c.from != runsCaughtUp);
+    runsCaughtUp = s.editCount;
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
     // reaches MARKER_ARM_LENGTH (and a rounding) beyond that. A marker whose attachment lies
@@ -497,21 +512,25 @@ void drawAttachments(const std::vector<Attachment>& attachments,
     const LabelView labels = labelView(view);
     glListBase(labels.lists);
     batchCount = 0;
-    for (const Attachment& a : attachments)
-    {
+    const WorldBox near{std::fmin(markerReach.left, labels.nearby.left),
+                        std::fmin(markerReach.bottom, labels.nearby.bottom),
+                        std::fmax(markerReach.right, labels.nearby.right),
+                        std::fmax(markerReach.top, labels.nearby.top)};
+    forEachInTouchingRuns(attachmentRuns, near, [&](std::size_t i) {
+        const Attachment& a = attachments[i];
         const Vec2 at{a.x, a.y};
         const bool markerNear = mayTouch(&at, 1, markerReach);
         const bool labelNear = mayTouch(&at, 1, labels.nearby);
         // Most attachments of a large ship lie far from the view: they cost these two tests.
         if (!markerNear && !labelNear)
         {
-            continue;
+            return;
         }
         MarkerItem item;
         item.attachment = &a;
         if (markerNear)
         {
-            item.marker = placeMarker(a, triangles);
+            item.marker = placeMarker(a, s.triangles);
             item.markerDrawn = mayTouch(item.marker.points, item.marker.bound ? 3 : 1, reach);
         }
         if (labelNear)
@@ -523,7 +542,7 @@ void drawAttachments(const std::vector<Attachment>& attachments,
             findPixels(item, view);
             addToBatch(item, labels.lists);
         }
-    }
+    });
     if (batchCount > 0)
     {
         drawBatch(labels.lists);

@@ -5,13 +5,22 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstddef>
 #include <vector>
 
-// Indices of the triangles that may touch the window this frame; kept between frames so
-// that a steady ship allocates nothing.
-static std::vector<std::size_t> touchingTriangles;
+// Where the editor ship's triangles lie, run by run, as of the last frame drawn.
+static RunBoxes triangleRuns;
+static uint64_t runsCaughtUp = 0;
+
+static int trianglePoints(const void* list, std::size_t i, Vec2* points)
+{
+    const Triangle& t = (*static_cast<const std::vector<Triangle>*>(list))[i];
+    std::copy(std::begin(t.corners), std::end(t.corners), points);
+    return 3;
+}
 
 // One pass of grid lines with the coordinate t * 200 - 100 for t from -6 while below 7.
 // The steps are powers of two, so t and the coordinate are exact and the last line falls
@@ -41,19 +50,26 @@ static float fillGreen(const Triangle& t)
     return static_cast<float>(area / 100.0 / 10.0 + 0.2);
 }
 
-void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& pending,
-               const WindowView& view)
+void drawScene(const Ship& s, const WindowView& view)
 {
+    const std::vector<Triangle>& triangles = s.triangles;
+    const ShipChanges& c = s.changes;
+    updateRunBoxes(triangleRuns, &triangles, triangles.size(), trianglePoints, c.triangles,
+                   c.triangleCount, c.everything || c.from != runsCaughtUp);
+    runsCaughtUp = s.editCount;
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
-    std::vector<std::size_t>& touching = touchingTriangles;
-    touching.clear();
-    for (std::size_t i = 0; i < triangles.size(); i++)
+    // Every pass visits the same triangles in list order: those that may touch the window.
+    const auto forEachTouching = [&](auto&& draw)
     {
-        if (triangleMayTouch(triangles[i], reach))
-        {
-            touching.push_back(i);
-        }
-    }
+        forEachInTouchingRuns(triangleRuns, reach,
+                              [&](std::size_t i)
+                              {
+                                  if (triangleMayTouch(triangles[i], reach))
+                                  {
+                                      draw(triangles[i]);
+                                  }
+                              });
+    };
 
     glClear(GL_COLOR_BUFFER_BIT);
 
@@ -72,14 +88,14 @@ void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& 
     glEnable(GL_BLEND);
     glBegin(GL_TRIANGLES);
     {
-        for (std::size_t i : touching)
-        {
-            const Triangle& t = triangles[i];
-            glColor4f(0.0f, fillGreen(t), 0.0f, 0.75f);
-            sendVertex(t.corners[0]);
-            sendVertex(t.corners[1]);
-            sendVertex(t.corners[2]);
-        }
+        forEachTouching(
+            [](const Triangle& t)
+            {
+                glColor4f(0.0f, fillGreen(t), 0.0f, 0.75f);
+                sendVertex(t.corners[0]);
+                sendVertex(t.corners[1]);
+                sendVertex(t.corners[2]);
+            });
     }
     glEnd();
     glDisable(GL_BLEND);
@@ -88,15 +104,15 @@ void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& 
     glColor4f(0.0f, 1.0f, 0.0f, 1.0f);
     glBegin(GL_LINES);
     {
-        for (std::size_t i : touching)
-        {
-            const Triangle& t = triangles[i];
-            for (int k = 0; k < 3; k++)
+        forEachTouching(
+            [](const Triangle& t)
             {
-                sendVertex(t.corners[k]);
-                sendVertex(t.corners[nextCorner(k)]);
-            }
-        }
+                for (int k = 0; k < 3; k++)
+                {
+                    sendVertex(t.corners[k]);
+                    sendVertex(t.corners[nextCorner(k)]);
+                }
+            });
     }
     glEnd();
 
@@ -104,7 +120,7 @@ void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& 
     glColor3f(1.0f, 1.0f, 0.0f);
     glBegin(GL_POINTS);
     {
-        for (const Vec2& p : pending)
+        for (const Vec2& p : s.pendingPoints)
         {
             if (mayTouch(&p, 1, reach))
             {
@@ -120,13 +136,14 @@ void drawScene(const std::vector<Triangle>& triangles, const std::vector<Vec2>& 
     glColor3f(1.0f, 0.0f, 0.0f);
     glBegin(GL_POINTS);
     {
-        for (std::size_t i : touching)
-        {
-            for (const Vec2& corner : triangles[i].corners)
+        forEachTouching(
+            [](const Triangle& t)
             {
-                sendVertex(corner);
-            }
-        }
+                for (const Vec2& corner : t.corners)
+                {
+                    sendVertex(corner);
+                }
+            });
     }
     glEnd();
 

@@ -1,6 +1,6 @@
-#include "bind/bind_plain.h"
+#include "tests/bind_plain.h"
 #include "test_support.h"
-#include "tests/program_internals.h"
+#include "render/markers.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,9 +1,17 @@
 #include "tests/failing_allocations.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 
 std::atomic<long> allocationsLeft{-1};
+std::atomic<long long> bytesInUse{0};
+
+namespace
+{
+// Each block carries its size in front, kept to the alignment that new gives.
+constexpr std::size_t HEADER = alignof(std::max_align_t);
+} // namespace
 
 void* operator new(std::size_t size)
 {
@@ -15,20 +23,28 @@ void* operator new(std::size_t size)
     {
         allocationsLeft--;
     }
-    void* memory = std::malloc(size == 0 ? 1 : size);
-    if (memory == nullptr)
+    char* block = static_cast<char*>(std::malloc(size + HEADER));
+    if (block == nullptr)
     {
         throw std::bad_alloc();
     }
-    return memory;
+    *reinterpret_cast<std::size_t*>(block) = size;
+    bytesInUse += static_cast<long long>(size);
+    return block + HEADER;
 }
 
 void operator delete(void* memory) noexcept
 {
-    std::free(memory);
+    if (memory == nullptr)
+    {
+        return;
+    }
+    char* block = static_cast<char*>(memory) - HEADER;
+    bytesInUse -= static_cast<long long>(*reinterpret_cast<std::size_t*>(block));
+    std::free(block);
 }
 
 void operator delete(void* memory, std::size_t) noexcept
 {
-    std::free(memory);
+    operator delete(memory);
 }

@@ -9,3 +9,6 @@
 // succeeds, and zero makes every one fail. Set around a step to see it work from what it
 // already holds.
 extern std::atomic<long> allocationsLeft;
+
+// Bytes the program holds through operator new now.
+extern std::atomic<long long> bytesInUse;

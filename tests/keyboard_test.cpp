@@ -2,7 +2,7 @@
 #include "platform/key_state.h"
 #include "shipfile/ship_file.h"
 #include "test_support.h"
-#include "tests/program_internals.h"
+#include "tests/key_press.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,9 +15,9 @@ class KeyboardTest : public ScratchFolderTest
     {
         ScratchFolderTest::SetUp();
         // Every key up, wherever the platform keeps the key state.
-        setKeyDown(Key::Shift, false);
-        setKeyDown(Key::Control, false);
-        setKeyDown(Key::Tab, false);
+        pressKey(Key::Shift, false);
+        pressKey(Key::Control, false);
+        pressKey(Key::Tab, false);
     }
 };
 
@@ -35,8 +35,8 @@ TEST_F(KeyboardTest, SectionSignTakesBackPendingPointsOnly)
 
     // The Tab and Shift checks still run after the removal.
     ship.pendingPoints = {Vec2{1, 1}};
-    setKeyDown(Key::Tab, true);
-    setKeyDown(Key::Shift, true);
+    pressKey(Key::Tab, true);
+    pressKey(Key::Shift, true);
     keyboardCommand(KEY_REMOVE_POINT);
     EXPECT_TRUE(ship.pendingPoints.empty());
     EXPECT_FALSE(editor.modeFlag);
@@ -49,16 +49,16 @@ TEST_F(KeyboardTest, TabTogglesOncePerCharacterAndShiftSetsTheKey)
     EXPECT_TRUE(editor.modeFlag);
     EXPECT_EQ(editor.currentKey, 0);
 
-    setKeyDown(Key::Tab, true);
+    pressKey(Key::Tab, true);
     keyboardCommand(9);
     EXPECT_FALSE(editor.modeFlag);
     keyboardCommand('x');
     keyboardCommand('y');
     EXPECT_FALSE(editor.modeFlag) << "toggled once per character";
     EXPECT_EQ(editor.currentKey, 0) << "Shift was not down";
-    setKeyDown(Key::Tab, false);
+    pressKey(Key::Tab, false);
 
-    setKeyDown(Key::Shift, true);
+    pressKey(Key::Shift, true);
     keyboardCommand('Q');
     EXPECT_EQ(editor.currentKey, 'Q');
     EXPECT_FALSE(editor.modeFlag);
@@ -72,8 +72,8 @@ TEST_F(KeyboardTest, SaveWithTabHeldWritesTheShipThenToggles)
     a.key = 'k';
     a.modeFlag = true;
     appendAttachment(ship, a);
-    setKeyDown(Key::Tab, true);
-    setKeyDown(Key::Shift, true);
+    pressKey(Key::Tab, true);
+    pressKey(Key::Shift, true);
     testing::internal::CaptureStdout();
     keyboardCommand(KEY_SAVE);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "SAVED!\n");
@@ -87,8 +87,8 @@ TEST_F(KeyboardTest, SaveWithTabHeldWritesTheShipThenToggles)
     // Loading it back replaces the ship and keeps the editor's key and flag.
     emptyShip(ship);
     ship.pendingPoints.push_back(Vec2{5, 5});
-    setKeyDown(Key::Tab, false);
-    setKeyDown(Key::Shift, false);
+    pressKey(Key::Tab, false);
+    pressKey(Key::Shift, false);
     testing::internal::CaptureStdout();
     keyboardCommand(KEY_LOAD);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "LOADED!\n");

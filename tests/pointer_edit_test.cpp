@@ -2,7 +2,7 @@
 #include "edit/pointer_edit.h"
 #include "platform/key_state.h"
 #include "test_support.h"
-#include "tests/program_internals.h"
+#include "tests/key_press.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -53,9 +53,9 @@ class PointerEditTest : public ::testing::Test
         editor.windowWidth = 900;
         editor.windowHeight = 900;
         // Every key up, wherever the platform keeps the key state.
-        setKeyDown(Key::Shift, false);
-        setKeyDown(Key::Control, false);
-        setKeyDown(Key::Tab, false);
+        pressKey(Key::Shift, false);
+        pressKey(Key::Control, false);
+        pressKey(Key::Tab, false);
     }
 };
 
@@ -83,7 +83,7 @@ TEST_F(PointerEditTest, RightClicksBuildTrianglesInClickOrderAndWinding)
     expectAt(ship.triangles[1].corners[2], 12.5, 25);
 
     // Shift does not matter on the right button; the release adds nothing.
-    setKeyDown(Key::Shift, true);
+    pressKey(Key::Shift, true);
     click(PointerButton::Right, 30, 30);
     EXPECT_EQ(ship.pendingPoints.size(), 1u);
 }
@@ -106,7 +106,7 @@ TEST_F(PointerEditTest, CornerDragMovesSharedCornersAndControlMovesOnlyTheFirst)
 
     // Control pressed after the left press: only the lower-indexed triangle's corner moves.
     handlePointerButton(PointerButton::Left, true, px(25), py(-12.5));
-    setKeyDown(Key::Control, true);
+    pressKey(Key::Control, true);
     handlePointerMotion(px(25), py(-25));
     handlePointerMotion(px(25), py(-37.5));
     handlePointerButton(PointerButton::Left, false, px(25), py(-37.5));
@@ -137,7 +137,7 @@ TEST_F(PointerEditTest, AttachmentsArePlacedPickedAndDragged)
     editor.currentKey = 'A';
     editor.modeFlag = false;
     ship.pendingPoints.push_back(Vec2{3.125, 3.125});
-    setKeyDown(Key::Control, true);
+    pressKey(Key::Control, true);
     handlePointerButton(PointerButton::Right, true, 451, 449);
     ASSERT_EQ(ship.attachments.size(), 1u);
     EXPECT_NEAR(ship.attachments[0].x, 1.0 / 3.0, 1e-9) << "placed at the unsnapped pointer";
@@ -172,7 +172,7 @@ TEST_F(PointerEditTest, PickFindsNothingBeyondRange)
     Attachment far;
     far.x = 1000.0;
     appendAttachment(ship, far);
-    setKeyDown(Key::Control, true);
+    pressKey(Key::Control, true);
     handlePointerButton(PointerButton::Left, true, px(0), py(0));
     EXPECT_FALSE(editor.attachmentDragActive || editor.vertexDragActive || editor.panActive);
     handlePointerMotion(px(10), py(10));
@@ -186,12 +186,12 @@ TEST_F(PointerEditTest, PickFindsNothingBeyondRange)
 TEST_F(PointerEditTest, ShiftLeftDragPans)
 {
     // Shift wins over Control on a left press.
-    setKeyDown(Key::Shift, true);
-    setKeyDown(Key::Control, true);
+    pressKey(Key::Shift, true);
+    pressKey(Key::Control, true);
     handlePointerButton(PointerButton::Left, true, 400, 400);
     EXPECT_TRUE(editor.panActive);
-    setKeyDown(Key::Shift, false);
-    setKeyDown(Key::Control, false);
+    pressKey(Key::Shift, false);
+    pressKey(Key::Control, false);
     handlePointerMotion(430, 380);
     // The pointer of an event is mapped with the origin from before its pan step.
     EXPECT_EQ(editor.pointerWorld.x, 430.0 / 900.0 * 300.0 - 150.0);

@@ -7,12 +7,12 @@
 // was given.
 #include "app/callbacks.h"
 #include "app/frame.h"
-#include "bind/binding_state.h"
+#include "bind/binding.h"
 #include "model/ship.h"
 #include "render/markers.h"
 #include "render/scene.h"
 #include "tests/glut_window.h"
-#include "tests/program_internals.h"
+#include "tests/ship_setup.h"
 #include "tests/test_support.h"
 
 #include <GL/freeglut.h>
@@ -24,8 +24,6 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-// Kept across frames and tests, as the display callback keeps its own.
-static BindingState frameBinding;
 
 namespace
 {
@@ -78,12 +76,13 @@ struct Feedback
 // reports each primitive it was given.
 Feedback drawForFeedback()
 {
-    bindFrame(frameBinding, ship.triangles, ship.attachments);
+    bindFrame(ship);
     std::vector<GLfloat> buffer(1 << 20);
     glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
     glRenderMode(GL_FEEDBACK);
-    drawScene(ship.triangles, ship.pendingPoints, editorView(editor));
-    drawAttachments(ship.attachments, ship.triangles, editorView(editor));
+    drawScene(ship, editorView(editor));
+    drawAttachments(ship, editorView(editor));
+    forgetShipChanges(ship);
     const GLint size = glRenderMode(GL_RENDER);
     EXPECT_GT(size, 0) << "the feedback buffer overflowed";
     // Each vertex is x, y, z, then the colour as r, g, b, a.
@@ -148,7 +147,7 @@ class ScenePixels : public ::testing::Test
   protected:
     void SetUp() override
     {
-        ship = Ship{};
+        useShip({}, {});
         const EditorState e = editor;
         editor = EditorState{};
         editor.windowWidth = e.windowWidth;
@@ -167,8 +166,9 @@ class ScenePixels : public ::testing::Test
 
     void drawAndRead(const WindowView& view)
     {
-        bindFrame(frameBinding, ship.triangles, ship.attachments);
+        bindFrame(ship);
         drawFrame(ship, view);
+        forgetShipChanges(ship);
         pixels.assign(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3, 0);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -333,7 +333,7 @@ static void buildTriangles()
     small.corners[0] = {20, -100};
     small.corners[1] = {60, -100};
     small.corners[2] = {20, -80};
-    ship.triangles = {big, small};
+    useShip({big, small});
     ship.pendingPoints = {{100, 100}, {-20, -100}};
 }
 
@@ -408,12 +408,15 @@ TEST_F(ScenePixels, MarkersAndLabels)
 {
     buildTriangles();
     ship.pendingPoints.clear();
-    ship.attachments = {
-        attachmentAt(-45, -110, 'H', false), // bound to the large triangle's bottom edge
-        attachmentAt(50, -112, 'H', true),   // bound to the small triangle's bottom edge
-        attachmentAt(100, -50, 0, true),     // out of range, no label
-        attachmentAt(-100, 60, 0xA7, false), // out of range; a key from the upper half
-    };
+    useShip(ship.triangles, {
+                                attachmentAt(-45, -110, 'H', false), // bound to the large
+                                                                     // triangle's bottom edge
+                                attachmentAt(50, -112, 'H', true),   // bound to the small
+                                                                     // triangle's bottom edge
+                                attachmentAt(100, -50, 0, true),     // out of range, no label
+                                attachmentAt(-100, 60, 0xA7, false), // out of range; a key
+                                                                     // from the upper half
+                            });
     drawAndRead();
 
     EXPECT_EQ(ship.attachments[0].triangle, 0);
@@ -489,7 +492,7 @@ TEST_F(ScenePixels, MarkersAndLabels)
 // attachment itself rather than at a position divided by zero.
 TEST_F(ScenePixels, LabelsSitOnTheirAttachmentsEvenBeforeTheFirstReshape)
 {
-    ship.attachments = {attachmentAt(5, -5, 'H', true), attachmentAt(7, -3, 'Q', false)};
+    useShip(ship.triangles, {attachmentAt(5, -5, 'H', true), attachmentAt(7, -3, 'Q', false)});
     const Feedback sized = drawForFeedback();
     ASSERT_EQ(sized.glyphs.size(), 2u);
     for (int i = 0; i < 2; i++)
@@ -520,9 +523,9 @@ TEST_F(ScenePixels, LabelsSitOnTheirAttachmentsEvenBeforeTheFirstReshape)
 TEST_F(ScenePixels, FramesShowTheViewTheyAreDrawnThrough)
 {
     const WindowView view{ViewOrigin{400, 0}, WINDOW_SIZE, WINDOW_SIZE};
+    useShip({Triangle{{Vec2{600, 200}, Vec2{650, 200}, Vec2{600, 250}}}},
+            {attachmentAt(690, 290, 0, false)});
     ship.pendingPoints = {Vec2{401.0, 100.0}};
-    ship.triangles = {Triangle{{Vec2{600, 200}, Vec2{650, 200}, Vec2{600, 250}}}};
-    ship.attachments = {attachmentAt(690, 290, 0, false)};
     drawAndRead(view);
 
     // Three pixels a world unit, from the view's lower-left corner.

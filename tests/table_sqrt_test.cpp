@@ -1,5 +1,5 @@
 #include "model/table_sqrt.h"
-#include "tests/program_internals.h"
+#include "model/table_sqrt.h"
 
 #include <cmath>
 #include <cstring>

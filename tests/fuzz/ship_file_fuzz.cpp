@@ -5,7 +5,7 @@
 #include "edit/save_load.h"
 #include "model/ship.h"
 #include "shipfile/ship_file.h"
-#include "tests/program_internals.h"
+#include "tests/ship_setup.h"
 
 #include <cmath>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "bind/bind_plain.h"
+#include "tests/bind_plain.h"
 
 #include <cstddef>
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "model/ship.h"
+
+#include <cstddef>
+#include <vector>
+
+// The editor's binding of each attachment to its nearest edge midpoint. Each frame it leaves
+// every attachment's `triangle` and `edge` as the one-by-one rule would (the one edge midpoint
+// nearest to it within range; two at the same smallest distance bind neither), redoing only
+// what the ship's record of changes names.
+//
+// A frame asks for no memory: the edits that grow the ship make room here first, and a load
+// prepares its ship's binding before it adopts the ship.
+
+// The frame's binding of the editor's ship `s`, from `s.changes`; the record is the caller's
+// to forget afterwards.
+void bindFrame(Ship& s);
+
+// Makes room for a ship of up to `triangles` triangles and `attachments` attachments. Throws
+// std::bad_alloc when the memory is not there; what was had stays, and the binding is whole.
+void reserveBinding(std::size_t triangles, std::size_t attachments);
+
+// Builds, beside the editor's binding, the binding of a ship about to be adopted, with room
+// for the lists' capacity. Throws std::bad_alloc, leaving the editor's binding as it was.
+void prepareBinding(const std::vector<Triangle>& triangles,
+                    const std::vector<Attachment>& attachments);
+
+// Makes the prepared binding the one of `s`, which has just adopted the prepared lists, and
+// gives back the old binding's memory. The next frame binds every attachment.
+void adoptPreparedBinding(const Ship& s);
