@@ -3,6 +3,7 @@
 #include "app/frame.h"
 #include "app/input.h"
 #include "bind/binding.h"
+#include "edit/corner_index.h"
 #include "edit/keyboard.h"
 #include "edit/recovery.h"
 #include "platform/console.h"
@@ -28,6 +29,7 @@ void onDisplay()
     // Binding belongs to the frame, so a save between frames writes what the last frame
     // found; it redoes only what the edits since that frame can have changed.
     bindFrame(s);
+    followCornerChanges(s);
     drawFrame(s, editorView(editor));
     // The binding and the drawing have caught up with every change so far; the record
     // starts anew.

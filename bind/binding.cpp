@@ -342,7 +342,7 @@ void bindFrame(Ship& s)
     {
         // A load has built its binding already; anything else that replaced the lists, or
         // changed more than the record holds, is filed anew.
-        if (b.adoptedAt != s.editCount)
+        if (b.adoptedAt != s.editStamp)
         {
             fileAll(b, s.triangles, s.attachments);
         }
@@ -372,7 +372,7 @@ void bindFrame(Ship& s)
         }
     }
     b.adoptedAt = ~uint64_t{0};
-    b.caughtUp = s.editCount;
+    b.caughtUp = s.editStamp;
     for (const uint32_t j : b.searched)
     {
         bindNearest(b.midpoints, s.attachments[j]);
@@ -405,5 +405,5 @@ void adoptPreparedBinding(const Ship& s)
 {
     std::swap(editorBinding, preparedBinding);
     preparedBinding = Binding{};
-    editorBinding.adoptedAt = s.editCount;
+    editorBinding.adoptedAt = s.editStamp;
 }

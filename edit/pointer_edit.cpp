@@ -1,6 +1,7 @@
 #include "edit/pointer_edit.h"
 
 #include "bind/binding.h"
+#include "edit/corner_index.h"
 #include "edit/geometry.h"
 #include "model/table_sqrt.h"
 #include "platform/console.h"
@@ -16,6 +17,9 @@ namespace
 // An attachment this far from the pointer or farther is never picked.
 constexpr double PICK_RANGE = 1000.0;
 constexpr int NO_CANDIDATE = 9999;
+// Corners a drag step finds through the index at most; on a point shared by more, the step
+// walks the ship.
+constexpr int MAX_CORNERS_FOUND = 1024;
 
 void pickAttachment()
 {
@@ -60,6 +64,7 @@ bool roomForGrowth()
         roomForOne(s.attachments);
         s.pendingPoints.reserve(3);
         reserveBinding(s.triangles.capacity(), s.attachments.capacity());
+        reserveCornerIndex(s.triangles.capacity());
         return true;
     }
     catch (const std::bad_alloc&)
@@ -160,10 +165,16 @@ bool cornerDragStep(Vec2 previous, Vec2 next)
     }
     // Every corner on the grid point follows, so shared corners keep their triangles
     // joined. The scan never goes back: a corner that a re-winding moved to an already
-    // scanned slot waits for the next event.
+    // scanned slot waits for the next event. It visits the triangles with a corner there,
+    // found through the index where it can tell, else all of them, in the ship's order.
     Ship& s = ship;
-    for (std::size_t i = 0; i < s.triangles.size(); i++)
+    static uint32_t found[MAX_CORNERS_FOUND];
+    int count = 0;
+    const bool indexed = trianglesWithCorner(s, from, found, MAX_CORNERS_FOUND, count);
+    const std::size_t visits = indexed ? static_cast<std::size_t>(count) : s.triangles.size();
+    for (std::size_t n = 0; n < visits; n++)
     {
+        const std::size_t i = indexed ? found[n] : n;
         for (int k = 0; k < 3; k++)
         {
             const Vec2& corner = s.triangles[i].corners[k];

@@ -185,10 +185,10 @@ bool writeCopyNow()
     {
         sayFailureOnce("out of memory");
     }
-    r.attemptedCount = s.editCount;
+    r.attemptedCount = s.editStamp;
     if (ok)
     {
-        r.copiedCount = s.editCount;
+        r.copiedCount = s.editStamp;
         r.copyOnDisk = true;
     }
     return ok;
@@ -385,10 +385,10 @@ void startRecovery()
         sayFailureOnce("the writer cannot start");
         r.active = false;
     }
-    r.savedCount = ship.editCount;
-    r.attemptedCount = ship.editCount;
-    r.copiedCount = ship.editCount;
-    r.seenCount = ship.editCount;
+    r.savedCount = ship.editStamp;
+    r.attemptedCount = ship.editStamp;
+    r.copiedCount = ship.editStamp;
+    r.seenCount = ship.editStamp;
     r.lastChange = Clock::now();
 }
 
@@ -401,12 +401,12 @@ void recoveryAfterFrame()
         return;
     }
     const Clock::time_point now = Clock::now();
-    if (s.editCount != r.seenCount)
+    if (s.editStamp != r.seenCount)
     {
-        r.seenCount = s.editCount;
+        r.seenCount = s.editStamp;
         r.lastChange = now;
     }
-    if (s.editCount == r.attemptedCount || s.editCount == r.savedCount ||
+    if (s.editStamp == r.attemptedCount || s.editStamp == r.savedCount ||
         now - r.lastChange < std::chrono::milliseconds(r.quietMilliseconds))
     {
         return;
@@ -433,9 +433,9 @@ void recoveryAfterFrame()
     w.triangles.assign(s.triangles.begin(), s.triangles.end());
     w.attachments.assign(s.attachments.begin(), s.attachments.end());
     w.growOnly = false;
-    w.jobCount = s.editCount;
+    w.jobCount = s.editStamp;
     w.busy = true;
-    r.attemptedCount = s.editCount;
+    r.attemptedCount = s.editStamp;
     w.wake.notify_one();
 }
 
@@ -447,7 +447,7 @@ void writeRecoveryLastWords()
         return;
     }
     std::unique_lock<std::mutex> held = waitForWriter();
-    const uint64_t count = ship.editCount;
+    const uint64_t count = ship.editStamp;
     if (count != r.savedCount && count != r.copiedCount)
     {
         writeCopyNow();
@@ -457,7 +457,7 @@ void writeRecoveryLastWords()
 void recoveryAfterSave()
 {
     RecoveryState& r = recovery;
-    r.savedCount = ship.editCount;
+    r.savedCount = ship.editStamp;
     if (!r.active)
     {
         return;
@@ -470,8 +470,8 @@ void recoveryAfterSave()
         removeFile(copyPath(r), ignored);
         r.copyOnDisk = false;
     }
-    r.attemptedCount = ship.editCount;
-    r.copiedCount = ship.editCount;
+    r.attemptedCount = ship.editStamp;
+    r.copiedCount = ship.editStamp;
 }
 
 void recoveryBeforeLoad()
@@ -482,7 +482,7 @@ void recoveryBeforeLoad()
         return;
     }
     std::unique_lock<std::mutex> held = waitForWriter();
-    if (ship.editCount != r.savedCount && ship.editCount != r.copiedCount)
+    if (ship.editStamp != r.savedCount && ship.editStamp != r.copiedCount)
     {
         writeCopyNow();
     }
@@ -495,7 +495,7 @@ void recoveryAfterLoad(bool replaced)
     {
         return;
     }
-    r.savedCount = ship.editCount;
+    r.savedCount = ship.editStamp;
     if (!r.active)
     {
         return;
@@ -508,8 +508,8 @@ void recoveryAfterLoad(bool replaced)
         r.copyOnDisk = false;
         writer->path = copyPath(r);
     }
-    r.attemptedCount = ship.editCount;
-    r.copiedCount = ship.editCount;
+    r.attemptedCount = ship.editStamp;
+    r.copiedCount = ship.editStamp;
 }
 
 // For the frame benchmark, which copies after every change; declared on its side.

@@ -1,6 +1,7 @@
 #include "edit/save_load.h"
 
 #include "bind/binding.h"
+#include "edit/corner_index.h"
 #include "edit/recovery.h"
 #include "platform/console.h"
 #include "platform/file_replacement.h"
@@ -165,16 +166,19 @@ bool adoptShip(ShipFileContent& content, std::string& error)
         const std::size_t room = growthRoom(content.triangles.size());
         content.triangles.reserve(content.triangles.size() + room);
         content.attachments.reserve(content.attachments.size() + room);
+        prepareCornerIndex(content.triangles.capacity());
         prepareBinding(content.triangles, content.attachments);
     }
     catch (const std::bad_alloc&)
     {
+        discardPreparedCornerIndex();
         error = "out of memory for a ship of " + std::to_string(content.triangles.size()) +
                 " triangles";
         return false;
     }
     adoptShipLists(ship, std::move(content.triangles), std::move(content.attachments));
     adoptPreparedBinding(ship);
+    adoptPreparedCornerIndex();
     return true;
 }
 

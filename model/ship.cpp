@@ -6,6 +6,9 @@
 Ship ship;
 EditorState editor;
 
+// The last edit stamp given to any ship.
+static uint64_t lastEditStamp = 0;
+
 double doubleSignedArea(const Triangle& t)
 {
     const Vec2& a = t.corners[0];
@@ -32,19 +35,19 @@ static void noteChanged(ShipChanges& c, uint32_t* list, int& count, std::size_t 
 
 static void noteTriangle(Ship& s, std::size_t i)
 {
-    s.editCount++;
+    s.editStamp = ++lastEditStamp;
     noteChanged(s.changes, s.changes.triangles, s.changes.triangleCount, i);
 }
 
 static void noteAttachment(Ship& s, std::size_t i)
 {
-    s.editCount++;
+    s.editStamp = ++lastEditStamp;
     noteChanged(s.changes, s.changes.attachments, s.changes.attachmentCount, i);
 }
 
 static void noteEverything(Ship& s)
 {
-    s.editCount++;
+    s.editStamp = ++lastEditStamp;
     s.changes.everything = true;
 }
 
@@ -95,5 +98,5 @@ void adoptShipLists(Ship& s, std::vector<Triangle>&& triangles,
 void forgetShipChanges(Ship& s)
 {
     s.changes = ShipChanges{};
-    s.changes.from = s.editCount;
+    s.changes.from = s.editStamp;
 }

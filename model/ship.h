@@ -83,19 +83,21 @@ struct ShipChanges
     uint32_t attachments[CAPACITY] = {};
     int attachmentCount = 0;
     bool everything = false;
-    // The ship's edit count when the record began: a reader that last caught up at another
-    // count has missed a record, and takes it as everything.
+    // The ship's edit stamp when the record began: a reader that last caught up at another
+    // stamp has missed a record, and takes it as everything.
     uint64_t from = 0;
 };
 
 // The ship's lists are changed only through the operations below, so that `changes` and
-// `editCount` hold every change.
+// `editStamp` follow every change.
 struct Ship
 {
     std::vector<Vec2> pendingPoints; // towards the next triangle; at most two between events
     std::vector<Triangle> triangles; // in order of creation; the index is the identity
     std::vector<Attachment> attachments;
-    uint64_t editCount = 0; // one more for every change of the triangles or attachments
+    // New at every change of the triangles or attachments: a number no other change of any
+    // ship in this run has had, so that a ship assigned whole is never taken for one seen.
+    uint64_t editStamp = 0;
     ShipChanges changes;    // since the last frame
 };
 

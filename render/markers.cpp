@@ -500,7 +500,7 @@ void drawAttachments(const Ship& s, const WindowView& view)
     const ShipChanges& c = s.changes;
     updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint,
                    c.attachments, c.attachmentCount, c.everything || c.from != runsCaughtUp);
-    runsCaughtUp = s.editCount;
+    runsCaughtUp = s.editStamp;
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
     // reaches MARKER_ARM_LENGTH (and a rounding) beyond that. A marker whose attachment lies

@@ -56,7 +56,7 @@ void drawScene(const Ship& s, const WindowView& view)
     const ShipChanges& c = s.changes;
     updateRunBoxes(triangleRuns, &triangles, triangles.size(), trianglePoints, c.triangles,
                    c.triangleCount, c.everything || c.from != runsCaughtUp);
-    runsCaughtUp = s.editCount;
+    runsCaughtUp = s.editStamp;
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // Every pass visits the same triangles in list order: those that may touch the window.
     const auto forEachTouching = [&](auto&& draw)

@@ -46,7 +46,7 @@ const std::string SAVED_TRIANGLE =
 
 void addTriangle()
 {
-    ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
+    appendTriangle(ship, tri({0, 0}, {25, 0}, {0, 25}));
 }
 } // namespace
 
@@ -61,7 +61,7 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     // A hidden system file stays so once replaced; no temporary file is left beside it.
     ASSERT_TRUE(SetFileAttributesW(L"ship.hul", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                     FILE_ATTRIBUTE_ARCHIVE));
-    ship.triangles.clear();
+    emptyShip(ship);
     saveShip();
     EXPECT_EQ(readFile("ship.hul"), "0\r\n0\r\n");
     const DWORD attributes = attributesOf(L"ship.hul");
@@ -101,7 +101,7 @@ TEST_F(WindowsFileTest, SaveReplacesTheFileWholeAndKeepsItsAttributes)
     EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
     EXPECT_TRUE(accessList() == before) << fs::path(accessList()).u8string();
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"ship.hul"});
-    ship.triangles.clear();
+    emptyShip(ship);
     saveShip();
 
     // A replacement given up leaves the target alone and takes its temporary file away.
@@ -273,7 +273,7 @@ TEST_F(WindowsFileTest, ReadOnlyShipFileIsAFailedSaveThatChangesNothing)
     std::string error;
     EXPECT_FALSE(replaceFileContent("ship.hul", "0\r\n0\r\n", error));
     EXPECT_EQ(error, "ship.hul: Permission denied");
-    ship.triangles.clear();
+    emptyShip(ship);
     saveShip();
     EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
     EXPECT_NE(attributesOf(L"ship.hul") & FILE_ATTRIBUTE_READONLY, 0u);
@@ -292,7 +292,7 @@ TEST_F(WindowsFileTest, WorkingFolderWithANameThatIsNotAscii)
     addTriangle();
     saveShip();
     EXPECT_EQ(readFile("ship.hul"), SAVED_TRIANGLE);
-    ship.triangles.clear();
+    emptyShip(ship);
     loadShip();
     EXPECT_EQ(ship.triangles.size(), 1u);
 

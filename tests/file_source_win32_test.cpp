@@ -45,7 +45,7 @@ TEST_F(WindowsFileTest, LoadRefusesAnythingButADiskFileAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 
     // Through the editor's load: the ship stays as it was.
-    ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
+    appendTriangle(ship, tri({0, 0}, {25, 0}, {0, 25}));
     loadShip();
     EXPECT_EQ(ship.triangles.size(), 1u);
 }

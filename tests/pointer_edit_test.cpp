@@ -1,10 +1,15 @@
 #include "app/input.h"
+#include "edit/corner_index.h"
+#include "edit/geometry.h"
 #include "edit/pointer_edit.h"
 #include "platform/key_state.h"
 #include "test_support.h"
+#include "tests/ship_setup.h"
 #include "tests/key_press.h"
 
 #include <cmath>
+#include <random>
+#include <vector>
 #include <gtest/gtest.h>
 
 namespace
@@ -48,7 +53,8 @@ class PointerEditTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        ship = Ship{};
+        useShip({}, {});
+        forgetShipChanges(ship);
         editor = EditorState{};
         editor.windowWidth = 900;
         editor.windowHeight = 900;
@@ -204,4 +210,85 @@ TEST_F(PointerEditTest, ShiftLeftDragPans)
     click(PointerButton::Right, 0, 0); // pixel of world (0, 0) in the old view
     ASSERT_EQ(ship.pendingPoints.size(), 1u);
     expectAt(ship.pendingPoints[0], -50, -9.375);
+}
+
+namespace
+{
+// The corner drag step as a walk over every triangle: the rule the editor's step, which finds
+// the corners through an index, must follow corner for corner.
+void walkingDragStep(std::vector<Triangle>& triangles, Vec2 previous, Vec2 next, bool control)
+{
+    const Vec2 from = snapToGrid(previous);
+    const Vec2 to = snapToGrid(next);
+    for (Triangle& t : triangles)
+    {
+        for (int k = 0; k < 3; k++)
+        {
+            if (t.corners[k].x == from.x && t.corners[k].y == from.y)
+            {
+                t.corners[k] = to;
+                normaliseWinding(t);
+                if (control)
+                {
+                    return;
+                }
+            }
+        }
+    }
+}
+} // namespace
+
+// Drags on random ships of shared, repeated and re-wound corners, with and without Control,
+// with frames after some steps and triangles added between: the ship always equals the walk's.
+TEST_F(PointerEditTest, CornerDragsThroughTheIndexEqualTheWalkOverTheShip)
+{
+    std::mt19937 rng(11);
+    const auto gridPoint = [&](int span)
+    {
+        return Vec2{GRID_STEP * std::uniform_int_distribution<int>(-span, span)(rng),
+                    GRID_STEP * std::uniform_int_distribution<int>(-span, span)(rng)};
+    };
+    int indexed = 0;
+    for (int round = 0; round < 40 && !HasFailure(); round++)
+    {
+        std::vector<Triangle> start;
+        for (int i = 0; i < 60; i++)
+        {
+            start.push_back(tri(gridPoint(4), gridPoint(4), gridPoint(4)));
+        }
+        useShip(start);
+        std::vector<Triangle> walked = start;
+        for (int step = 0; step < 200 && !HasFailure(); step++)
+        {
+            if (rng() % 3 == 0)
+            {
+                followCornerChanges(ship);
+                forgetShipChanges(ship);
+                uint32_t found[8];
+                int count = 0;
+                indexed += trianglesWithCorner(ship, gridPoint(4), found, 8, count) ? 1 : 0;
+            }
+            if (rng() % 25 == 0)
+            {
+                const Triangle t = tri(gridPoint(4), gridPoint(4), gridPoint(4));
+                addTriangle(t);
+                walked.push_back(t);
+            }
+            const Vec2 from = rng() % 2 == 0 ? walked[rng() % walked.size()].corners[rng() % 3]
+                                             : gridPoint(4);
+            const Vec2 to{from.x + GRID_STEP * static_cast<int>(rng() % 3 - 1),
+                          from.y + GRID_STEP * static_cast<int>(rng() % 3 - 1)};
+            const bool control = rng() % 4 == 0;
+            pressKey(Key::Control, control);
+            cornerDragStep(from, to);
+            if (!(from.x == to.x && from.y == to.y))
+            {
+                walkingDragStep(walked, from, to, control);
+            }
+            ASSERT_EQ(describe({}, ship.triangles, {}), describe({}, walked, {}))
+                << "round " << round << " step " << step;
+        }
+    }
+    pressKey(Key::Control, false);
+    EXPECT_GT(indexed, 1000);
 }

@@ -42,8 +42,7 @@ TEST_F(ScratchFolderTest, RecoveryCopiesAreKeptPrunedAndRemoved)
     // folder; a save removes it.
     writeRecoveryLastWords();
     EXPECT_EQ(std::distance(fs::directory_iterator(copies), fs::directory_iterator()), 11);
-    ship.triangles.push_back(tri({0, 0}, {25, 0}, {0, 25}));
-    ship.editCount++;
+    appendTriangle(ship, tri({0, 0}, {25, 0}, {0, 25}));
     writeRecoveryLastWords();
     std::string mine;
     for (const fs::directory_entry& entry : fs::directory_iterator(copies))
@@ -57,14 +56,12 @@ TEST_F(ScratchFolderTest, RecoveryCopiesAreKeptPrunedAndRemoved)
     EXPECT_FALSE(fs::exists(mine));
 
     // A load over a change keeps the change in the copy; the loaded ship's changes go apart.
-    ship.triangles.clear();
-    ship.editCount++;
+    emptyShip(ship);
     loadShip();
     ASSERT_TRUE(fs::exists(mine));
     EXPECT_EQ(readFile(mine), "0\r\n0\r\n");
     EXPECT_EQ(ship.triangles.size(), 1u);
-    ship.attachments.push_back(Attachment{});
-    ship.editCount++;
+    appendAttachment(ship, Attachment{});
     writeRecoveryLastWords();
     const std::string next = mine.substr(0, mine.size() - 4) + "-2.hul";
     EXPECT_EQ(readFile(mine), "0\r\n0\r\n");

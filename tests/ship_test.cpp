@@ -31,7 +31,8 @@ TEST(ShipChanges, ListOperationsRecordWhatTheyChanged)
     writeTriangle(s, 0, tri({0, 0}, {20, 0}, {0, 10}));
     writeTriangle(s, 0, tri({0, 0}, {30, 0}, {0, 10}));
     writeAttachmentPosition(s, 0, Vec2{3.125, -6.25});
-    EXPECT_EQ(s.editCount, 6u);
+    const uint64_t stamp = s.editStamp;
+    EXPECT_NE(stamp, 0u);
     EXPECT_EQ(recordedTriangles(s), (std::vector<uint32_t>{0, 1, 0}));
     EXPECT_EQ(recordedAttachments(s), (std::vector<uint32_t>{0}));
     EXPECT_FALSE(s.changes.everything);
@@ -44,7 +45,11 @@ TEST(ShipChanges, ListOperationsRecordWhatTheyChanged)
     EXPECT_EQ(s.changes.triangleCount, 0);
     EXPECT_EQ(s.changes.attachmentCount, 0);
     EXPECT_FALSE(s.changes.everything);
-    EXPECT_EQ(s.editCount, 6u);
+    EXPECT_EQ(s.editStamp, stamp);
+    // Another ship's change never gets a stamp this one had.
+    Ship other;
+    appendAttachment(other, a);
+    EXPECT_NE(other.editStamp, stamp);
 }
 
 // Replacing or emptying the lists, or more changes than the record holds, record everything.
@@ -60,7 +65,7 @@ TEST(ShipChanges, WholeChangesAndOverflowRecordEverything)
     EXPECT_EQ(s.triangles.capacity(), 40u);
     EXPECT_EQ(s.attachments.size(), 2u);
     EXPECT_TRUE(s.pendingPoints.empty());
-    EXPECT_EQ(s.editCount, 1u);
+    EXPECT_NE(s.editStamp, 0u);
 
     forgetShipChanges(s);
     for (int i = 0; i <= ShipChanges::CAPACITY; i++)
