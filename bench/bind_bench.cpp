@@ -1,7 +1,7 @@
 #include "bench/ship_generator.h"
-#include "tests/bind_plain.h"
 #include "bind/binding.h"
 #include "edit/save_load.h"
+#include "tests/bind_plain.h"
 
 #include <benchmark/benchmark.h>
 #include <string>

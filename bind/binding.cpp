@@ -27,8 +27,8 @@ constexpr std::size_t MAX_CELLS_QUERIED = 4096;
 
 struct Binding
 {
-    PointCells midpoints;   // id: 3 * triangle + edge
-    PointCells attachments; // id: the attachment's index, at its position when last bound
+    PointCells midpoints;           // id: 3 * triangle + edge
+    PointCells attachments;         // id: the attachment's index, at its position when last bound
     std::vector<uint32_t> searched; // this frame's attachments to search again
     std::vector<uint32_t> listedIn; // per attachment, the last frame that listed it, or 0
     uint32_t frame = 0;             // counts frames from 1
@@ -286,17 +286,16 @@ void listNearMoved(Binding& b, const std::vector<Attachment>& attachments, const
 {
     const PointCells& cells = b.attachments;
     const double limit = FAR_COORDINATE - 2 * BIND_REACH;
-    const bool near = std::fabs(moved.minX) < limit && std::fabs(moved.maxX) < limit &&
-                      std::fabs(moved.minY) < limit && std::fabs(moved.maxY) < limit;
-    if (near)
+    const bool inCells = std::fabs(moved.minX) < limit && std::fabs(moved.maxX) < limit &&
+                         std::fabs(moved.minY) < limit && std::fabs(moved.maxY) < limit;
+    if (inCells)
     {
         // One cell more on each side keeps the rounding of the box's edges inside.
         const uint32_t x0 = cellCoordinate(moved.minX - BIND_REACH, cells.inverseCellSize) - 1;
         const uint32_t x1 = cellCoordinate(moved.maxX + BIND_REACH, cells.inverseCellSize) + 1;
         const uint32_t y0 = cellCoordinate(moved.minY - BIND_REACH, cells.inverseCellSize) - 1;
         const uint32_t y1 = cellCoordinate(moved.maxY + BIND_REACH, cells.inverseCellSize) + 1;
-        const std::size_t count =
-            std::size_t{x1 - x0 + 1} * std::size_t{y1 - y0 + 1};
+        const std::size_t count = std::size_t{x1 - x0 + 1} * std::size_t{y1 - y0 + 1};
         if (count <= MAX_CELLS_QUERIED)
         {
             for (uint32_t y = y0; y <= y1; y++)

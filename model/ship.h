@@ -98,7 +98,7 @@ struct Ship
     // New at every change of the triangles or attachments: a number no other change of any
     // ship in this run has had, so that a ship assigned whole is never taken for one seen.
     uint64_t editStamp = 0;
-    ShipChanges changes;    // since the last frame
+    ShipChanges changes; // since the last frame
 };
 
 void appendTriangle(Ship& s, const Triangle& t);

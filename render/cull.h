@@ -94,7 +94,7 @@ struct RunBoxes
     static constexpr std::size_t MAX_RUNS = 4096;
     static constexpr int SHORTEST_RUN_SHIFT = 6;
     WorldBox boxes[MAX_RUNS];
-    bool unsafe[MAX_RUNS] = {}; // a member beyond single precision, or NaN: the run may touch
+    bool unsafe[MAX_RUNS] = {};     // a member beyond single precision, or NaN: the run may touch
     int shift = SHORTEST_RUN_SHIFT; // a run holds 1 << shift elements
     std::size_t covered = 0;        // elements the runs hold
 };
@@ -111,9 +111,8 @@ void updateRunBoxes(RunBoxes& runs, const void* list, std::size_t count, Element
 inline bool runMayTouch(const RunBoxes& runs, std::size_t r, const WorldBox& reach)
 {
     const WorldBox& b = runs.boxes[r];
-    return runs.unsafe[r] ||
-           (b.right >= reach.left && b.left <= reach.right && b.top >= reach.bottom &&
-            b.bottom <= reach.top);
+    return runs.unsafe[r] || (b.right >= reach.left && b.left <= reach.right &&
+                              b.top >= reach.bottom && b.bottom <= reach.top);
 }
 
 // Calls `visit(i)` for every element of the runs that may touch `reach`, in list order.

@@ -498,8 +498,8 @@ void drawAttachments(const Ship& s, const WindowView& view)
 {
     const std::vector<Attachment>& attachments = s.attachments;
     const ShipChanges& c = s.changes;
-    updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint,
-                   c.attachments, c.attachmentCount, c.everything || c.from != runsCaughtUp);
+    updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint, c.attachments,
+                   c.attachmentCount, c.everything || c.from != runsCaughtUp);
     runsCaughtUp = s.editStamp;
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
@@ -512,37 +512,41 @@ void drawAttachments(const Ship& s, const WindowView& view)
     const LabelView labels = labelView(view);
     glListBase(labels.lists);
     batchCount = 0;
-    const WorldBox near{std::fmin(markerReach.left, labels.nearby.left),
-                        std::fmin(markerReach.bottom, labels.nearby.bottom),
-                        std::fmax(markerReach.right, labels.nearby.right),
-                        std::fmax(markerReach.top, labels.nearby.top)};
-    forEachInTouchingRuns(attachmentRuns, near, [&](std::size_t i) {
-        const Attachment& a = attachments[i];
-        const Vec2 at{a.x, a.y};
-        const bool markerNear = mayTouch(&at, 1, markerReach);
-        const bool labelNear = mayTouch(&at, 1, labels.nearby);
-        // Most attachments of a large ship lie far from the view: they cost these two tests.
-        if (!markerNear && !labelNear)
-        {
-            return;
-        }
-        MarkerItem item;
-        item.attachment = &a;
-        if (markerNear)
-        {
-            item.marker = placeMarker(a, s.triangles);
-            item.markerDrawn = mayTouch(item.marker.points, item.marker.bound ? 3 : 1, reach);
-        }
-        if (labelNear)
-        {
-            item.labelDrawn = placeLabel(a, labels, item.label);
-        }
-        if (item.markerDrawn || item.labelDrawn)
-        {
-            findPixels(item, view);
-            addToBatch(item, labels.lists);
-        }
-    });
+    const WorldBox shown{std::fmin(markerReach.left, labels.nearby.left),
+                         std::fmin(markerReach.bottom, labels.nearby.bottom),
+                         std::fmax(markerReach.right, labels.nearby.right),
+                         std::fmax(markerReach.top, labels.nearby.top)};
+    forEachInTouchingRuns(attachmentRuns, shown,
+                          [&](std::size_t i)
+                          {
+                              const Attachment& a = attachments[i];
+                              const Vec2 at{a.x, a.y};
+                              const bool markerNear = mayTouch(&at, 1, markerReach);
+                              const bool labelNear = mayTouch(&at, 1, labels.nearby);
+                              // Most attachments of a large ship lie far from the view: they cost
+                              // these two tests.
+                              if (!markerNear && !labelNear)
+                              {
+                                  return;
+                              }
+                              MarkerItem item;
+                              item.attachment = &a;
+                              if (markerNear)
+                              {
+                                  item.marker = placeMarker(a, s.triangles);
+                                  item.markerDrawn = mayTouch(item.marker.points,
+                                                              item.marker.bound ? 3 : 1, reach);
+                              }
+                              if (labelNear)
+                              {
+                                  item.labelDrawn = placeLabel(a, labels, item.label);
+                              }
+                              if (item.markerDrawn || item.labelDrawn)
+                              {
+                                  findPixels(item, view);
+                                  addToBatch(item, labels.lists);
+                              }
+                          });
     if (batchCount > 0)
     {
         drawBatch(labels.lists);

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <cstddef>
+#include <iterator>
 #include <vector>
 
 // Where the editor ship's triangles lie, run by run, as of the last frame drawn.

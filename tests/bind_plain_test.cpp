@@ -1,6 +1,6 @@
-#include "tests/bind_plain.h"
-#include "test_support.h"
 #include "render/markers.h"
+#include "test_support.h"
+#include "tests/bind_plain.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -2,11 +2,14 @@
 // order. The plain drawing below is kept as the reference; both draw generated ships whose
 // triangles, markers, labels and pending points straddle every border of views panned
 // anywhere, in windows of several shapes, and the two framebuffers must read back equal.
+#include "app/callbacks.h"
 #include "app/frame.h"
 #include "bind/binding.h"
+#include "edit/pointer_edit.h"
 #include "model/ship.h"
 #include "render/markers.h"
 #include "render/scene.h"
+#include "tests/failing_allocations.h"
 #include "tests/glut_window.h"
 #include "tests/ship_setup.h"
 #include "tests/test_support.h"
@@ -361,7 +364,8 @@ struct ShipMaker
         Ship& s = ship;
         for (int n = pick(12); n > 0 && !s.triangles.empty(); n--)
         {
-            const std::size_t i = static_cast<std::size_t>(pick(static_cast<int>(s.triangles.size())));
+            const std::size_t i =
+                static_cast<std::size_t>(pick(static_cast<int>(s.triangles.size())));
             Triangle t = s.triangles[i];
             const double dx = pick(3) == 0 ? uniform(-400.0, 400.0) : snapped(uniform(-20.0, 20.0));
             const double dy = pick(3) == 0 ? uniform(-400.0, 400.0) : snapped(uniform(-20.0, 20.0));
@@ -530,6 +534,66 @@ TEST(FrameEquality, CrowdedMarkersEqualMarkersDrawnOneAfterAnother)
     }
 }
 } // namespace
+
+// The editor's frames ask for no memory: idle, and while a shared corner, an attachment and
+// the view move, on a ship with room set aside as a load leaves it. Each kind of frame runs
+// once before it is counted, for the renderer's own first-time work.
+TEST(FrameEquality, FramesAskForNoMemory)
+{
+    ASSERT_TRUE(resizeEditorWindow(WINDOW_SIZE, WINDOW_SIZE));
+    EditorState& e = editor;
+    e.viewOrigin = ViewOrigin{};
+    std::vector<Triangle> triangles;
+    std::vector<Attachment> attachments;
+    for (int i = 0; i < 400; i++)
+    {
+        const double x = (i % 20) * 12.5 - 100;
+        const double y = (i / 20) * 12.5 - 100;
+        triangles.push_back(tri({x, y}, {x + 12.5, y}, {x, y + 12.5}));
+        Attachment a;
+        a.key = static_cast<unsigned char>('a' + i % 26);
+        a.x = x + 6.0;
+        a.y = y - 1.0;
+        attachments.push_back(a);
+    }
+    useShip(triangles, attachments);
+    const Vec2 corner = ship.triangles[210].corners[0];
+    const Vec2 moved{corner.x + 3.125, corner.y + 3.125};
+    const auto frames = [&](int count, auto&& edit)
+    {
+        for (int i = 0; i < count; i++)
+        {
+            edit(i);
+            onDisplay();
+        }
+        glFinish();
+    };
+    const auto idle = [](int) {};
+    const auto dragCorner = [&](int i)
+    { cornerDragStep(i % 2 ? moved : corner, i % 2 ? corner : moved); };
+    const auto dragAttachment = [&](int i)
+    {
+        e.attachmentDragActive = true;
+        e.draggedAttachment = 5;
+        attachmentDragStep(Vec2{-50.0 + 3.125 * i, 25.0 - 3.125 * i});
+    };
+    const auto pan = [&](int i) { e.viewOrigin = ViewOrigin{-150 + (i % 40), -150 - (i % 30)}; };
+    frames(2, idle);
+    frames(2, dragCorner);
+    frames(2, dragAttachment);
+    frames(2, pan);
+    constexpr long PLENTY = 1000000000;
+    allocationsLeft = PLENTY;
+    frames(50, idle);
+    frames(50, dragCorner);
+    frames(50, dragAttachment);
+    frames(50, pan);
+    const long made = PLENTY - allocationsLeft;
+    allocationsLeft = -1;
+    EXPECT_EQ(made, 0);
+    e.attachmentDragActive = false;
+    EXPECT_EQ(ship.attachments[5].x, -50.0 + 3.125 * 49);
+}
 
 int main(int argc, char** argv)
 {

@@ -4,13 +4,13 @@
 #include "edit/pointer_edit.h"
 #include "platform/key_state.h"
 #include "test_support.h"
-#include "tests/ship_setup.h"
 #include "tests/key_press.h"
+#include "tests/ship_setup.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 #include <random>
 #include <vector>
-#include <gtest/gtest.h>
 
 namespace
 {
@@ -274,8 +274,8 @@ TEST_F(PointerEditTest, CornerDragsThroughTheIndexEqualTheWalkOverTheShip)
                 addTriangle(t);
                 walked.push_back(t);
             }
-            const Vec2 from = rng() % 2 == 0 ? walked[rng() % walked.size()].corners[rng() % 3]
-                                             : gridPoint(4);
+            const Vec2 from =
+                rng() % 2 == 0 ? walked[rng() % walked.size()].corners[rng() % 3] : gridPoint(4);
             const Vec2 to{from.x + GRID_STEP * static_cast<int>(rng() % 3 - 1),
                           from.y + GRID_STEP * static_cast<int>(rng() % 3 - 1)};
             const bool control = rng() % 4 == 0;

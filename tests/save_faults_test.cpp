@@ -1,12 +1,12 @@
 #include "address_limit.h"
 #include "bind/binding.h"
-#include "tests/bind_plain.h"
 #include "edit/pointer_edit.h"
 #include "edit/save_load.h"
 #include "platform/file_replacement.h"
 #include "shipfile/ship_file.h"
 #include "small_disk.h"
 #include "test_support.h"
+#include "tests/bind_plain.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -24,7 +24,6 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-
 namespace
 {
 Rgb rgbOf(double r, double g, double b)

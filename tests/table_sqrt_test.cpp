@@ -1,5 +1,4 @@
 #include "model/table_sqrt.h"
-#include "model/table_sqrt.h"
 
 #include <cmath>
 #include <cstring>

@@ -26,7 +26,7 @@ struct PointCells
     struct Point
     {
         Vec2 at;
-        uint32_t cx, cy;         // its cell, offset by CELL_BIAS
+        uint32_t cx, cy;          // its cell, offset by CELL_BIAS
         uint32_t next = NO_POINT; // next point of the same bucket (or the far chain)
         uint32_t bucket = UNFILED;
     };
