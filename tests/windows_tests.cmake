@@ -55,6 +55,7 @@ foreach(name scene_pixels_test frame_equality_test)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS windows TIMEOUT 180)
 endforeach()
+target_sources(frame_equality_test PRIVATE failing_allocations.cpp)
 
 # The zip's text files, as cmake/package_windows.cmake writes them; no Wine needed.
 add_test(NAME windows_zip_texts
