@@ -48,3 +48,22 @@ void operator delete(void* memory, std::size_t) noexcept
 {
     operator delete(memory);
 }
+
+// Libraries that ask without exceptions (the renderer's compiler does) get the same blocks,
+// since they give them back through the operator delete above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try
+    {
+        return operator new(size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept
+{
+    operator delete(memory);
+}
