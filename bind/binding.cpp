@@ -31,7 +31,10 @@ struct Binding
     PointCells attachments;         // id: the attachment's index, at its position when last bound
     std::vector<uint32_t> searched; // this frame's attachments to search again
     std::vector<uint32_t> listedIn; // per attachment, the last frame that listed it, or 0
-    uint32_t frame = 0;             // counts frames from 1
+    // A load's bindings, found as it prepares the ship, which its first frame gives to the
+    // attachments: until then they keep the fields they came with.
+    std::vector<std::pair<int32_t, int32_t>> parked;
+    uint32_t frame = 0;                // counts frames from 1
     uint64_t adoptedAt = ~uint64_t{0}; // the ship's edit count when this binding was adopted
     uint64_t caughtUp = 0;             // the ship's edit count at the last frame
 };
@@ -64,6 +67,32 @@ struct Moved
 // The editor starts with an empty ship and a little room, so that its first edits need not
 // grow the binding.
 constexpr std::size_t STARTING_ROOM = 64;
+
+// Calls `search(j)` for every attachment, those in one tile of cells after another, so that
+// neighbouring searches read the same memory. A load does this, and may ask for memory.
+template <typename Search>
+void forEachSearchedInCellOrder(const Binding& b, const std::vector<Attachment>& attachments,
+                                Search&& search)
+{
+    std::vector<std::pair<uint64_t, uint32_t>> order(attachments.size());
+    const double inverse = b.midpoints.inverseCellSize;
+    for (std::size_t j = 0; j < attachments.size(); j++)
+    {
+        const Attachment& a = attachments[j];
+        uint64_t key = ~uint64_t{0};
+        if (canBind(Vec2{a.x, a.y}) && isNear(a.x, a.y))
+        {
+            key = (uint64_t{cellCoordinate(a.y, inverse) >> TILE_SHIFT} << 32) |
+                  (cellCoordinate(a.x, inverse) >> TILE_SHIFT);
+        }
+        order[j] = {key, static_cast<uint32_t>(j)};
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& entry : order)
+    {
+        search(entry.second);
+    }
+}
 
 void reserve(Binding& b, std::size_t triangles, std::size_t attachments)
 {
@@ -337,14 +366,22 @@ void bindFrame(Ship& s)
         b.frame = 1;
     }
     b.searched.clear();
-    if (c.everything || c.from != b.caughtUp)
+    if (c.everything && b.adoptedAt == s.editStamp)
     {
-        // A load has built its binding already; anything else that replaced the lists, or
-        // changed more than the record holds, is filed anew.
-        if (b.adoptedAt != s.editStamp)
+        // A load has bound its ship already.
+        for (std::size_t j = 0; j < s.attachments.size(); j++)
         {
-            fileAll(b, s.triangles, s.attachments);
+            s.attachments[j].triangle = b.parked[j].first;
+            s.attachments[j].edge = b.parked[j].second;
         }
+        // Given back: giving memory back is no request for it.
+        std::vector<std::pair<int32_t, int32_t>>().swap(b.parked);
+    }
+    else if (c.everything || c.from != b.caughtUp)
+    {
+        // Anything else that replaced the lists, or changed more than the record holds, is
+        // filed anew.
+        fileAll(b, s.triangles, s.attachments);
         for (std::size_t j = 0; j < s.attachments.size(); j++)
         {
             list(b, static_cast<uint32_t>(j));
@@ -398,6 +435,14 @@ void prepareBinding(const std::vector<Triangle>& triangles,
         throw;
     }
     fileAll(b, triangles, attachments);
+    b.parked.resize(attachments.size());
+    forEachSearchedInCellOrder(b, attachments,
+                               [&](uint32_t j)
+                               {
+                                   Attachment a = attachments[j];
+                                   bindNearest(b.midpoints, a);
+                                   b.parked[j] = {a.triangle, a.edge};
+                               });
 }
 
 void adoptPreparedBinding(const Ship& s)

@@ -64,15 +64,20 @@ inline uint32_t cellCoordinate(double v, double inverseSize)
     return static_cast<uint32_t>(static_cast<int64_t>(c) + CELL_BIAS);
 }
 
-// Neighbouring cells differ in the low bits of either coordinate; mixing spreads them over
-// the buckets.
+// Cells come in tiles of TILE_SIDE by TILE_SIDE, whose buckets lie side by side, so that a
+// search around a point reads a few runs of the table rather than a bucket anywhere for
+// every cell; the tiles themselves are spread over the table by a hash.
+constexpr int TILE_SHIFT = 3;
+constexpr uint32_t TILE_SIDE = 1u << TILE_SHIFT;
+
 inline std::size_t bucketOf(const PointCells& c, uint32_t cx, uint32_t cy)
 {
-    uint64_t key = (static_cast<uint64_t>(cx) << 32) | cy;
+    uint64_t key = (static_cast<uint64_t>(cx >> TILE_SHIFT) << 32) | (cy >> TILE_SHIFT);
     key ^= key >> 33;
     key *= 0xff51afd7ed558ccdULL;
     key ^= key >> 33;
-    return static_cast<std::size_t>(key) & (c.heads.size() - 1);
+    const uint64_t inTile = ((cy & (TILE_SIDE - 1)) << TILE_SHIFT) | (cx & (TILE_SIDE - 1));
+    return static_cast<std::size_t>((key << (2 * TILE_SHIFT)) | inTile) & (c.heads.size() - 1);
 }
 
 // Only finite points can ever bind: an infinite or NaN distance is neither below nor equal
