@@ -52,8 +52,12 @@ std::size_t runCount(const RunBoxes& runs)
 } // namespace
 
 void updateRunBoxes(RunBoxes& runs, const void* list, std::size_t count, ElementPoints points,
-                    const uint32_t* changed, int changedCount, bool everything)
+                    const uint32_t* changed, int changedCount, const ShipChanges& record,
+                    uint64_t stamp)
 {
+    // A record missed since the last update counts as everything.
+    const bool everything = record.everything || record.from != runs.caughtUp;
+    runs.caughtUp = stamp;
     int shift = runs.shift;
     while ((count >> shift) >= RunBoxes::MAX_RUNS)
     {

@@ -97,15 +97,17 @@ struct RunBoxes
     bool unsafe[MAX_RUNS] = {};     // a member beyond single precision, or NaN: the run may touch
     int shift = SHORTEST_RUN_SHIFT; // a run holds 1 << shift elements
     std::size_t covered = 0;        // elements the runs hold
+    uint64_t caughtUp = 0;          // the ship's edit stamp when they were last brought up
 };
 
 // The points of element `i` of a list, for the box of its run.
 using ElementPoints = int (*)(const void* list, std::size_t i, Vec2* points);
 
 // Brings `runs` to `list` of `count` elements, after the changes `changed` (`changedCount`
-// indices) or, with `everything`, after any change at all.
+// indices) that `record` of the ship whose edit stamp is `stamp` holds.
 void updateRunBoxes(RunBoxes& runs, const void* list, std::size_t count, ElementPoints points,
-                    const uint32_t* changed, int changedCount, bool everything);
+                    const uint32_t* changed, int changedCount, const ShipChanges& record,
+                    uint64_t stamp);
 
 // Whether run `r` of `runs` may hold an element that touches `reach`.
 inline bool runMayTouch(const RunBoxes& runs, std::size_t r, const WorldBox& reach)

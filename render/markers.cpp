@@ -485,7 +485,6 @@ static void addToBatch(const MarkerItem& item, GLuint lists)
 
 // Where the editor ship's attachments lie, run by run, as of the last frame drawn.
 static RunBoxes attachmentRuns;
-static uint64_t runsCaughtUp = 0;
 
 static int attachmentPoint(const void* list, std::size_t i, Vec2* points)
 {
@@ -497,10 +496,8 @@ static int attachmentPoint(const void* list, std::size_t i, Vec2* points)
 void drawAttachments(const Ship& s, const WindowView& view)
 {
     const std::vector<Attachment>& attachments = s.attachments;
-    const ShipChanges& c = s.changes;
-    updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint, c.attachments,
-                   c.attachmentCount, c.everything || c.from != runsCaughtUp);
-    runsCaughtUp = s.editStamp;
+    updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint,
+                   s.changes.attachments, s.changes.attachmentCount, s.changes, s.editStamp);
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
     // reaches MARKER_ARM_LENGTH (and a rounding) beyond that. A marker whose attachment lies

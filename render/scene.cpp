@@ -13,7 +13,6 @@
 
 // Where the editor ship's triangles lie, run by run, as of the last frame drawn.
 static RunBoxes triangleRuns;
-static uint64_t runsCaughtUp = 0;
 
 static int trianglePoints(const void* list, std::size_t i, Vec2* points)
 {
@@ -53,10 +52,8 @@ static float fillGreen(const Triangle& t)
 void drawScene(const Ship& s, const WindowView& view)
 {
     const std::vector<Triangle>& triangles = s.triangles;
-    const ShipChanges& c = s.changes;
-    updateRunBoxes(triangleRuns, &triangles, triangles.size(), trianglePoints, c.triangles,
-                   c.triangleCount, c.everything || c.from != runsCaughtUp);
-    runsCaughtUp = s.editStamp;
+    updateRunBoxes(triangleRuns, &triangles, triangles.size(), trianglePoints, s.changes.triangles,
+                   s.changes.triangleCount, s.changes, s.editStamp);
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // Every pass visits the same triangles in list order: those that may touch the window.
     const auto forEachTouching = [&](auto&& draw)
