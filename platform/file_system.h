@@ -8,7 +8,7 @@
 // file_system_win32.cpp. Each call asks the system and decides nothing: a failure returns false
 // with the system's error code in `failure` (errno, or GetLastError() on Windows), which
 // systemReason() words. The save and the load that use them are written once, above them, in
-// file_replacement.cpp and file_source.cpp. Paths are UTF-8.
+// shipfile/file_replacement.cpp and shipfile/file_source.cpp. Paths are UTF-8.
 
 using FileHandle = intptr_t;
 constexpr FileHandle NO_FILE = -1;
@@ -24,10 +24,6 @@ enum class FileKind
     socket,
     other,
 };
-
-// Why a file of `kind` is neither read nor replaced: "a folder, not a regular file". The words
-// of the load and the save, written once in file_source.cpp.
-const char* notRegularFile(FileKind kind);
 
 // The reason for the system's error `code` on one line: the words the editor uses on every
 // system for the common ones, the system's own for the rest.

@@ -3,8 +3,8 @@
 
 #include "edit/save_load.h"
 #include "model/ship.h"
-#include "platform/file_replacement.h"
-#include "platform/file_source.h"
+#include "shipfile/file_replacement.h"
+#include "shipfile/file_source.h"
 #include "shipfile/ship_file.h"
 #include "tests/failing_allocations.h"
 #include "tests/test_support.h"

@@ -2,7 +2,7 @@
 
 #include "edit/save_load.h"
 #include "model/ship.h"
-#include "platform/file_source.h"
+#include "shipfile/file_source.h"
 #include "platform/file_system.h"
 #include "tests/test_support.h"
 

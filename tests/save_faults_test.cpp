@@ -2,7 +2,7 @@
 #include "bind/binding.h"
 #include "edit/pointer_edit.h"
 #include "edit/save_load.h"
-#include "platform/file_replacement.h"
+#include "shipfile/file_replacement.h"
 #include "shipfile/ship_file.h"
 #include "small_disk.h"
 #include "test_support.h"

@@ -1,6 +1,6 @@
 #include "address_limit.h"
 #include "edit/save_load.h"
-#include "platform/file_replacement.h"
+#include "shipfile/file_replacement.h"
 #include "shipfile/ship_file.h"
 #include "shipfile/text_reader.h"
 #include "test_support.h"

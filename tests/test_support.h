@@ -3,7 +3,7 @@
 // Helpers shared by the unit and end-to-end tests.
 
 #include "model/ship.h"
-#include "platform/file_replacement.h"
+#include "shipfile/file_replacement.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/file_system.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// A regular disk file read in pieces, one source per system: file_source_posix.cpp and
-// file_source_win32.cpp. Every failure comes back as a one-line reason in `error`; nothing
+// A regular disk file read in pieces, written once over the system's file primitives
+// (platform/file_system.h). Every failure comes back as a one-line reason in `error`; nothing
 // here prints.
 
 struct FileSource
@@ -22,3 +24,7 @@ bool openFileSource(const char* path, FileSource& source, std::string& error);
 // Reads at most `capacity` bytes; returns how many (0 at the end) or -1 with a reason.
 long long readFileSource(FileSource& source, char* buffer, size_t capacity, std::string& error);
 void closeFileSource(FileSource& source);
+
+// Why a file of `kind` is neither read nor replaced: "a folder, not a regular file". The words
+// of the load and the save alike.
+const char* notRegularFile(FileKind kind);

@@ -1,4 +1,4 @@
-#include "platform/file_source.h"
+#include "shipfile/file_source.h"
 
 #include "platform/file_system.h"
 

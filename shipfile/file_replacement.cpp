@@ -1,7 +1,8 @@
-#include "platform/file_replacement.h"
+#include "shipfile/file_replacement.h"
 
 #include "platform/file_system.h"
 #include "platform/run_end.h"
+#include "shipfile/file_source.h"
 
 #include <cassert>
 
