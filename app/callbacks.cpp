@@ -56,18 +56,6 @@ void onKeyboardUp(unsigned char character, int, int)
     noteCharacterKey(character, false);
 }
 
-void onSpecial(int key, int, int)
-{
-    sampleKeysForEvent();
-    noteSpecialKey(key, true);
-}
-
-void onSpecialUp(int key, int, int)
-{
-    sampleKeysForEvent();
-    noteSpecialKey(key, false);
-}
-
 void onEntry(int state)
 {
     // Without the pointer the window no longer gets the keyboard, so a key released

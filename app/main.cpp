@@ -36,10 +36,8 @@ int main(int argc, char** argv)
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);
 
-    // Key releases and modifier presses, so the key state stays true between events.
+    // Key releases and the keyboard's loss, which the key state hears of.
     glutKeyboardUpFunc(onKeyboardUp);
-    glutSpecialFunc(onSpecial);
-    glutSpecialUpFunc(onSpecialUp);
     glutEntryFunc(onEntry);
     glutWindowStatusFunc(onWindowStatus);
     glutCloseFunc(onClose);

@@ -11,8 +11,8 @@
 // thread per stream writes out; a line that finds the queue full is dropped and counted, and
 // the count is said once the stream takes lines again. A line for a file is written at once.
 
-// Sets the console up before anything else writes to it: on Windows it also points the C
-// runtime's standard error, where the toolkit writes its own warnings, through the error queue.
+// Sets the console up before anything else writes to it: on Windows it starts the writer
+// threads.
 void startConsoleLines();
 
 // Writes one status line ("SAVED!", "LOADED!") to standard output.

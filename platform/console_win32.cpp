@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 // A longer line is cut to this many bytes, line end included.
@@ -18,13 +16,6 @@ constexpr int QUEUED_LINES = 32;
 // exit (the toolkit's last error) is then not lost, and a stream that takes nothing holds the
 // exit up for no longer than this.
 constexpr DWORD EXIT_DRAIN_MS = 1000;
-// The C runtime's error stream is read through a pipe of this size; its reader never waits for
-// the console, so the toolkit's writes into it never wait either.
-constexpr DWORD RUNTIME_PIPE_SIZE = 64 * 1024;
-// Written into that pipe by the end of the program: once the reader meets it, everything
-// written before it has been queued. No text the toolkit writes holds this byte.
-constexpr char RUNTIME_PIPE_MARK = '\x01';
-
 // One stream's lines, waiting for its writer thread. The storage is fixed, so that queueing a
 // line takes no memory: saying that a save ran out of it must still work.
 struct LineQueue
@@ -43,11 +34,6 @@ struct LineQueue
 static LineQueue outputLines;
 static LineQueue errorLines;
 static INIT_ONCE writersStarted = INIT_ONCE_STATIC_INIT;
-// Our end of the pipe the C runtime's error stream writes into; nullptr until
-// startConsoleLines points the stream at it.
-static HANDLE runtimeErrorsWrite = nullptr;
-static volatile LONG runtimeMarksSeen = 0;
-
 static bool usable(HANDLE handle)
 {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
@@ -176,25 +162,10 @@ static bool waitUntilEmpty(LineQueue& queue, ULONGLONG deadline)
     }
 }
 
-// At the end of the program: what the toolkit wrote last is queued, and the queues go out,
-// within EXIT_DRAIN_MS.
+// At the end of the program the queues go out, within EXIT_DRAIN_MS.
 static void drainAtExit()
 {
     const ULONGLONG deadline = GetTickCount64() + EXIT_DRAIN_MS;
-    if (usable(runtimeErrorsWrite))
-    {
-        std::fflush(stderr);
-        const LONG seen = InterlockedCompareExchange(&runtimeMarksSeen, 0, 0);
-        DWORD written = 0;
-        if (WriteFile(runtimeErrorsWrite, &RUNTIME_PIPE_MARK, 1, &written, nullptr))
-        {
-            while (InterlockedCompareExchange(&runtimeMarksSeen, 0, 0) == seen &&
-                   GetTickCount64() < deadline)
-            {
-                Sleep(5);
-            }
-        }
-    }
     waitUntilEmpty(errorLines, deadline);
     waitUntilEmpty(outputLines, deadline);
 }
@@ -224,88 +195,6 @@ static BOOL CALLBACK startWriters(INIT_ONCE*, void*, void**)
     return TRUE;
 }
 
-// The C runtime's error stream, as the toolkit writes it, cut into lines for the error queue.
-// A line with no end yet goes out when the end of the program asks for everything written.
-// The read end of the pipe is the reader's: it closes it once the write end is gone.
-static DWORD WINAPI readRuntimeErrors(void* pipe)
-{
-    char chunk[512];
-    char line[LONGEST_LINE];
-    size_t length = 0;
-    for (;;)
-    {
-        DWORD got = 0;
-        if (!ReadFile(static_cast<HANDLE>(pipe), chunk, sizeof chunk, &got, nullptr) || got == 0)
-        {
-            CloseHandle(static_cast<HANDLE>(pipe));
-            return 0;
-        }
-        for (DWORD i = 0; i < got; ++i)
-        {
-            const char c = chunk[i];
-            if (c == '\n' || (c == RUNTIME_PIPE_MARK && length > 0))
-            {
-                const bool carriageReturn = length > 0 && line[length - 1] == '\r';
-                enqueue(errorLines, line, carriageReturn ? length - 1 : length);
-                length = 0;
-            }
-            else if (c != RUNTIME_PIPE_MARK && length < sizeof line)
-            {
-                line[length++] = c;
-            }
-            if (c == RUNTIME_PIPE_MARK)
-            {
-                InterlockedIncrement(&runtimeMarksSeen);
-            }
-        }
-    }
-}
-
-// The C runtime's standard error, and the process's error handle that the toolkit may also
-// write to, become a pipe that our own thread reads, so that nothing the toolkit writes can
-// wait for the console; the error queue keeps the stream the program was started with.
-static void captureRuntimeErrors()
-{
-    if (!errorLines.threadRunning)
-    {
-        return;
-    }
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, nullptr, RUNTIME_PIPE_SIZE))
-    {
-        return;
-    }
-    std::fflush(stderr);
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
-    if (fd < 0)
-    {
-        CloseHandle(read);
-        CloseHandle(write);
-        return;
-    }
-    HANDLE reader = CreateThread(nullptr, 64 * 1024, readRuntimeErrors, read,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (reader == nullptr || _dup2(fd, 2) != 0)
-    {
-        // Without a reader the pipe would fill and stall the toolkit: keep the stream as it is.
-        if (reader != nullptr)
-        {
-            CloseHandle(reader); // it ends, closing the read end, once the write end closes
-        }
-        else
-        {
-            CloseHandle(read);
-        }
-        _close(fd);
-        return;
-    }
-    CloseHandle(reader);
-    // fd stays open: its handle is the one the end of the program writes its mark through.
-    runtimeErrorsWrite = write;
-    SetStdHandle(STD_ERROR_HANDLE, write);
-}
-
 // A file on a disk takes a line without waiting for anyone, so the line is written here and
 // now to the stream as it is at this moment. A pipe or a console can wait for its reader (a
 // full pipe, a selection held in the console), so its lines go out whole and in order from
@@ -316,9 +205,7 @@ static void captureRuntimeErrors()
 static void writeLine(LineQueue& queue, DWORD which, const char* line, size_t length)
 {
     InitOnceExecuteOnce(&writersStarted, startWriters, nullptr, nullptr);
-    // Once the C runtime's error stream is ours, the standard error handle is our pipe.
-    const bool runtimeCaptured = &queue == &errorLines && runtimeErrorsWrite != nullptr;
-    const HANDLE handle = runtimeCaptured ? queue.handle : GetStdHandle(which);
+    const HANDLE handle = GetStdHandle(which);
     if (!usable(handle))
     {
         return;
@@ -339,10 +226,6 @@ static void writeLine(LineQueue& queue, DWORD which, const char* line, size_t le
 void startConsoleLines()
 {
     InitOnceExecuteOnce(&writersStarted, startWriters, nullptr, nullptr);
-    if (runtimeErrorsWrite == nullptr)
-    {
-        captureRuntimeErrors();
-    }
 }
 
 void writeStatusLine(const char* line)

@@ -49,10 +49,22 @@ static void onToolkitError(const char* format, va_list arguments)
     std::exit(1);
 }
 
+// The toolkit's warnings, in its own words, go through the error queue too: written straight to
+// the C runtime's stream, a warning would wait for a console with a selection held.
+static void onToolkitWarning(const char* format, va_list arguments)
+{
+    char message[512];
+    std::vsnprintf(message, sizeof message, format, arguments);
+    char line[600];
+    std::snprintf(line, sizeof line, "freeglut (gantrix): %s", message);
+    writeErrorLine(static_cast<const char*>(line));
+}
+
 bool prepareDisplay(int, char**, std::string& reason)
 {
     reason.clear();
     glutInitErrorFunc(onToolkitError);
+    glutInitWarningFunc(onToolkitWarning);
     return true;
 }
 

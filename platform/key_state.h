@@ -18,16 +18,13 @@ bool isKeyDown(Key key);
 // Without a window (and on Windows, which keeps that state itself) it does nothing.
 void sampleKeysForEvent();
 
-// The windowing layer reports key changes through these, as the events arrive, so that
-// isKeyDown answers for the event being handled rather than for "now". Where the keymap is
-// sampled these only fill in between samples.
+// The windowing layer reports what the toolkit says of the keys through these, as the events
+// arrive. Where the keymap is sampled (on X with a window) it is the whole truth and these add
+// nothing; without a window they are all there is to go by.
 
-// Modifier bits reported with a keyboard or mouse event (Shift 1, Control 2): they are
-// exact for that event and override whatever was tracked before.
+// Modifier bits reported with a keyboard or mouse event (Shift 1, Control 2): exact for that
+// event.
 void noteEventModifiers(int modifierBits);
-// A special key (as the toolkit numbers them) went down or up; the four Shift and
-// Control codes update the state, all others are ignored.
-void noteSpecialKey(int specialKey, bool down);
 // A character key went down or up; the Tab character updates the Tab state.
 void noteCharacterKey(unsigned char character, bool down);
 // The window lost the keyboard: releases may go elsewhere, so nothing stays down.

@@ -32,8 +32,6 @@ void sampleKeysForEvent() {}
 
 void noteEventModifiers(int) {}
 
-void noteSpecialKey(int, bool) {}
-
 void noteCharacterKey(unsigned char, bool) {}
 
 void releaseAllKeys() {}

@@ -7,28 +7,18 @@
 
 // The key state as of the event being handled. At each event the server's keymap is asked for
 // (one round trip) and the key changes still queued behind the event are taken back out of
-// it; the toolkit's key and modifier events keep it between samples, and alone where there is
-// no window (the unit tests).
+// it. Only where there is no window (the unit tests) do the toolkit's reports stand in.
 
 namespace
 {
-// Codes the toolkit uses for modifier presses reported as special keys.
-constexpr int SPECIAL_SHIFT_LEFT = 0x70;
-constexpr int SPECIAL_SHIFT_RIGHT = 0x71;
-constexpr int SPECIAL_CTRL_LEFT = 0x72;
-constexpr int SPECIAL_CTRL_RIGHT = 0x73;
 constexpr int MODIFIER_SHIFT = 1;
 constexpr int MODIFIER_CTRL = 2;
 constexpr unsigned char TAB_CHARACTER = 9;
 
 struct KeyState
 {
-    // Left and right are tracked apart so that releasing one while the other is held
-    // does not report the modifier as up.
-    bool shiftLeft = false;
-    bool shiftRight = false;
-    bool ctrlLeft = false;
-    bool ctrlRight = false;
+    bool shift = false;
+    bool control = false;
     bool tab = false;
 };
 
@@ -163,9 +153,8 @@ void sampleKeysForEvent()
     walk.keymap = &keymap;
     XEvent unused;
     XCheckIfEvent(display, &unused, takeBackQueuedKey, reinterpret_cast<XPointer>(&walk));
-    keys = KeyState{};
-    keys.shiftLeft = keymap.anyDown(codes.shift);
-    keys.ctrlLeft = keymap.anyDown(codes.control);
+    keys.shift = keymap.anyDown(codes.shift);
+    keys.control = keymap.anyDown(codes.control);
     keys.tab = keymap.anyDown(codes.tab);
 }
 
@@ -174,74 +163,21 @@ bool isKeyDown(Key key)
     switch (key)
     {
         case Key::Shift:
-            return keys.shiftLeft || keys.shiftRight;
+            return keys.shift;
         case Key::Control:
-            return keys.ctrlLeft || keys.ctrlRight;
+            return keys.control;
         case Key::Tab:
             return keys.tab;
     }
     return false;
 }
 
-// Sets one key as if only its left-hand key were held or released.
-static void setKeyDown(Key key, bool down)
-{
-    switch (key)
-    {
-        case Key::Shift:
-            keys.shiftLeft = down;
-            keys.shiftRight = false;
-            break;
-        case Key::Control:
-            keys.ctrlLeft = down;
-            keys.ctrlRight = false;
-            break;
-        case Key::Tab:
-            keys.tab = down;
-            break;
-    }
-}
-
 void noteEventModifiers(int modifierBits)
 {
-    if (keymapSampled())
+    if (!keymapSampled())
     {
-        return;
-    }
-    // The event's own report wins; only correct the side bits when they disagree, so a
-    // held right-hand key keeps being tracked as such.
-    if (((modifierBits & MODIFIER_SHIFT) != 0) != isKeyDown(Key::Shift))
-    {
-        setKeyDown(Key::Shift, (modifierBits & MODIFIER_SHIFT) != 0);
-    }
-    if (((modifierBits & MODIFIER_CTRL) != 0) != isKeyDown(Key::Control))
-    {
-        setKeyDown(Key::Control, (modifierBits & MODIFIER_CTRL) != 0);
-    }
-}
-
-void noteSpecialKey(int specialKey, bool down)
-{
-    if (keymapSampled())
-    {
-        return;
-    }
-    switch (specialKey)
-    {
-        case SPECIAL_SHIFT_LEFT:
-            keys.shiftLeft = down;
-            break;
-        case SPECIAL_SHIFT_RIGHT:
-            keys.shiftRight = down;
-            break;
-        case SPECIAL_CTRL_LEFT:
-            keys.ctrlLeft = down;
-            break;
-        case SPECIAL_CTRL_RIGHT:
-            keys.ctrlRight = down;
-            break;
-        default:
-            break;
+        keys.shift = (modifierBits & MODIFIER_SHIFT) != 0;
+        keys.control = (modifierBits & MODIFIER_CTRL) != 0;
     }
 }
 
