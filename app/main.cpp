@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     }
 
     // Before the window, so the line about unsaved work of an earlier run comes first.
-    startRecovery();
+    startRecovery(RECOVERY_QUIET_MILLISECONDS);
     setDisplayLostLastWords(writeRecoveryLastWords);
     watchRunEnd();
 

@@ -39,8 +39,7 @@ struct CopyWriter
     bool finished = false;
     bool written = false;
     uint64_t writtenCount = 0;
-    std::string failure;        // empty when the job went well
-    uint64_t copiesWritten = 0; // by the writer thread, for the benchmark
+    std::string failure; // empty when the job went well
 };
 
 // The writer lives for the whole process, never destroyed: the thread may still wait on it
@@ -128,7 +127,6 @@ void writerLoop()
         held.lock();
         w.finished = true;
         w.written = ok && !w.growOnly;
-        w.copiesWritten += w.written ? 1 : 0;
         w.writtenCount = w.jobCount;
         w.failure = ok ? std::string() : failure;
         w.busy = false;
@@ -372,9 +370,10 @@ bool prepareRecovery()
 }
 } // namespace
 
-void startRecovery()
+void startRecovery(int quietMilliseconds)
 {
     RecoveryState& r = recovery;
+    r.quietMilliseconds = quietMilliseconds;
     try
     {
         r.active = prepareRecovery();
@@ -510,20 +509,4 @@ void recoveryAfterLoad(bool replaced)
     }
     r.attemptedCount = ship.editStamp;
     r.copiedCount = ship.editStamp;
-}
-
-// For the frame benchmark, which copies after every change; declared on its side.
-void setRecoveryQuietTime(int milliseconds)
-{
-    recovery.quietMilliseconds = milliseconds;
-}
-
-uint64_t recoveryCopiesWritten()
-{
-    if (writer == nullptr)
-    {
-        return 0;
-    }
-    std::lock_guard<std::mutex> held(writer->lock);
-    return writer->copiesWritten;
 }

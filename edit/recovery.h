@@ -17,8 +17,10 @@ constexpr int RECOVERY_QUIET_MILLISECONDS = 2000;
 
 // At start: finds the folder, removes the copies past their number or age, says in one line
 // where the newest copy for this working folder is and how to get it back, and starts the
-// writer thread. Without a folder the run has no copies (said in one line).
-void startRecovery();
+// writer thread. A copy then follows `quietMilliseconds` after the last change (the editor's
+// RECOVERY_QUIET_MILLISECONDS; 0 copies as often as the writer is free). Without a folder the
+// run has no copies (said in one line).
+void startRecovery(int quietMilliseconds);
 
 // Once a frame, after the binding: about two seconds after the last change, hands a snapshot of
 // the ship to the writer thread. It never waits for the writer and asks for no memory: the

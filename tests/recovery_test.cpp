@@ -27,7 +27,7 @@ TEST_F(ScratchFolderTest, RecoveryCopiesAreKeptPrunedAndRemoved)
     fs::create_directory(scratch + "/my ships");
     fs::current_path(scratch + "/my ships");
 
-    startRecovery();
+    startRecovery(RECOVERY_QUIET_MILLISECONDS);
     std::vector<std::string> left;
     for (const fs::directory_entry& entry : fs::directory_iterator(copies))
     {
