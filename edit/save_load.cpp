@@ -4,9 +4,9 @@
 #include "edit/corner_index.h"
 #include "edit/recovery.h"
 #include "platform/console.h"
+#include "platform/state_folder.h"
 #include "shipfile/file_replacement.h"
 #include "shipfile/file_source.h"
-#include "platform/state_folder.h"
 #include "shipfile/text_reader.h"
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 
 #include "edit/save_load.h"
 #include "model/ship.h"
-#include "shipfile/file_source.h"
 #include "platform/file_system.h"
+#include "shipfile/file_source.h"
 #include "tests/test_support.h"
 
 #include <chrono>
