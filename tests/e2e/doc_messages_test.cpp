@@ -201,7 +201,7 @@ std::vector<DocMessage> messageTable()
          }},
         // An I/O error in the middle of a rewrite in place takes a failing disk; the line
         // the save falls back to when even memory is short says it in the same words.
-        {{README, MAN_PAGE},
+        {{README, MAN_PAGE, WINDOWS_README},
          "gantrix: unsaved work from ... (...) is kept in ...; to get "
          "it back, copy it over ship.hul and press 0",
          false,
