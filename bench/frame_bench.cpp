@@ -2,6 +2,7 @@
 #include "app/frame.h"
 #include "bench/bench_support.h"
 #include "bench/ship_generator.h"
+#include "edit/folders.h"
 #include "edit/pointer_edit.h"
 #include "edit/recovery.h"
 #include "edit/save_load.h"

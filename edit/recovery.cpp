@@ -1,5 +1,6 @@
 #include "edit/recovery.h"
 
+#include "edit/folders.h"
 #include "edit/save_load.h"
 #include "model/ship.h"
 #include "platform/console.h"

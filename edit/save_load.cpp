@@ -2,9 +2,9 @@
 
 #include "bind/binding.h"
 #include "edit/corner_index.h"
+#include "edit/folders.h"
 #include "edit/recovery.h"
 #include "platform/console.h"
-#include "platform/state_folder.h"
 #include "shipfile/file_replacement.h"
 #include "shipfile/file_source.h"
 #include "shipfile/text_reader.h"

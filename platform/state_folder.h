@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <vector>
 
 // What the recovery copies ask the system, one source per system: state_folder_posix.cpp and
 // state_folder_win32.cpp. Paths are UTF-8; every failure comes back as a one-line reason in
@@ -13,22 +12,6 @@
 // where the system has modes): $XDG_STATE_HOME/gantrix/recovery, else
 // $HOME/.local/state/gantrix/recovery; on Windows %LOCALAPPDATA%\Gantrix\recovery.
 bool recoveryFolder(std::string& folder, std::string& error);
-
-// The full path of the working folder.
-bool workingFolder(std::string& folder, std::string& error);
-
-// `name` in `folder`, with the system's separator.
-std::string pathInFolder(const std::string& folder, const std::string& name);
-
-// One regular file of a folder: its name and when it was last written (seconds since 1970).
-struct FolderFile
-{
-    std::string name;
-    int64_t modified = 0;
-};
-
-// The regular files directly in `folder`.
-bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, std::string& error);
 
 // `seconds` since 1970 as the user's clock shows it; false when the system cannot say.
 bool localTime(int64_t seconds, std::tm& local);

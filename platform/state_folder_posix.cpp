@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,46 +52,6 @@ bool recoveryFolder(std::string& folder, std::string& error)
     folder = base + "/gantrix/recovery";
     return makeFolder(base, error) && makeFolder(base + "/gantrix", error) &&
            makeFolder(folder, error);
-}
-
-bool workingFolder(std::string& folder, std::string& error)
-{
-    char* path = getcwd(nullptr, 0);
-    if (path == nullptr)
-    {
-        error =
-            "cannot tell the working folder: " + systemReason(static_cast<unsigned long>(errno));
-        return false;
-    }
-    folder = path;
-    std::free(path);
-    return true;
-}
-
-std::string pathInFolder(const std::string& folder, const std::string& name)
-{
-    return folder + "/" + name;
-}
-
-bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, std::string& error)
-{
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr)
-    {
-        error = "cannot read " + folder + ": " + systemReason(static_cast<unsigned long>(errno));
-        return false;
-    }
-    for (dirent* entry = readdir(dir); entry != nullptr; entry = readdir(dir))
-    {
-        struct stat facts;
-        const std::string path = folder + "/" + entry->d_name;
-        if (lstat(path.c_str(), &facts) == 0 && S_ISREG(facts.st_mode))
-        {
-            files.push_back(FolderFile{entry->d_name, static_cast<int64_t>(facts.st_mtime)});
-        }
-    }
-    closedir(dir);
-    return true;
 }
 
 bool localTime(int64_t seconds, std::tm& local)

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The working folder and the files of a folder, as the save, the load and the recovery copies
+// name them: over the standard library's file system, the same on every system. Paths are
+// UTF-8; every failure comes back as a one-line reason in `error`; nothing here prints.
+
+// The full path of the working folder.
+bool workingFolder(std::string& folder, std::string& error);
+// `name` in `folder`, with the system's separator.
+std::string pathInFolder(const std::string& folder, const std::string& name);
+
+// One regular file of a folder: its name and when it was last written (seconds since 1970).
+struct FolderFile
+{
+    std::string name;
+    int64_t modified = 0;
+};
+// The regular files directly in `folder`; links and folders are not among them.
+bool listFolderFiles(const std::string& folder, std::vector<FolderFile>& files, std::string& error);
