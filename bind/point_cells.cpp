@@ -65,14 +65,26 @@ void reservePointCells(PointCells& c, std::size_t ids)
     }
 }
 
-void resetPointCells(PointCells& c, std::size_t ids, double cellSize)
+bool fitsPointCells(const PointCells& c, std::size_t ids)
 {
-    assert(ids <= c.points.capacity() && !c.heads.empty());
+    return c.points.capacity() >= ids && c.heads.size() == bucketsFor(ids);
+}
+
+void resetPointCells(PointCells& c, double cellSize)
+{
+    assert(!c.heads.empty());
     c.cellSize = cellSize;
     c.inverseCellSize = 1.0 / cellSize;
     std::fill(c.heads.begin(), c.heads.end(), NO_POINT);
     c.farHead = NO_POINT;
-    c.points.assign(ids, PointCells::Point{});
+    c.points.clear();
+}
+
+void appendPoint(PointCells& c, Vec2 at)
+{
+    assert(c.points.size() < c.points.capacity());
+    c.points.emplace_back();
+    placePoint(c, static_cast<uint32_t>(c.points.size() - 1), at);
 }
 
 void placePoint(PointCells& c, uint32_t id, Vec2 at)

@@ -105,9 +105,16 @@ void forEachInCell(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
 // as it was.
 void reservePointCells(PointCells& c, std::size_t ids);
 
-// Unfiles every point and makes `ids` records, all unfiled, with cells of `cellSize`. Asks for
-// no memory within the room reserved.
-void resetPointCells(PointCells& c, std::size_t ids, double cellSize);
+// Whether `c` has room for `ids` records and no larger a table than reservePointCells would
+// give them, so that a load may file its points there rather than in new memory.
+bool fitsPointCells(const PointCells& c, std::size_t ids);
+
+// Unfiles every point and leaves no records, with cells of `cellSize`.
+void resetPointCells(PointCells& c, double cellSize);
+
+// Files a new point at `at` as the next id, the number of records so far, within the room
+// reserved; a non-finite point stays unfiled.
+void appendPoint(PointCells& c, Vec2 at);
 
 // Files the point `id` at `at`, where it was filed elsewhere before or not at all; a
 // non-finite point stays unfiled. `id` must have a record.
