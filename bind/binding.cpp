@@ -129,7 +129,9 @@ double chooseCellSize(const std::vector<Triangle>& triangles)
     return size;
 }
 
-// The smallest distance so far, how many midpoints have it, and the edge of the first.
+// The smallest distance so far, how many midpoints have it, and the edge of the first. A search
+// may be shown a midpoint twice, when two of its cells share a bucket: seeing the one nearest
+// again is no tie.
 struct Nearest
 {
     double best = ATTACH_RANGE_SQ;
@@ -145,7 +147,7 @@ struct Nearest
             count = 1;
             edge = id;
         }
-        else if (d == best && count > 0)
+        else if (d == best && count > 0 && !(count == 1 && id == edge))
         {
             count++;
         }
@@ -170,7 +172,7 @@ void bindNearest(const PointCells& cells, Attachment& a)
         // tie with it.
         const uint32_t cx = cellCoordinate(a.x, cells.inverseCellSize);
         const uint32_t cy = cellCoordinate(a.y, cells.inverseCellSize);
-        forEachInCell(cells, cx, cy, consider);
+        forEachInBucket(cells, cx, cy, consider);
         for (uint32_t r = 1;; r++)
         {
             const double gap = static_cast<double>(r - 1) * cells.cellSize;
@@ -185,7 +187,7 @@ void bindNearest(const PointCells& cells, Attachment& a)
                 const bool edgeRow = y == cy - r || y == cy + r;
                 for (uint32_t x = cx - r; x <= cx + r; x += edgeRow ? 1 : 2 * r)
                 {
-                    forEachInCell(cells, x, y, consider);
+                    forEachInBucket(cells, x, y, consider);
                 }
             }
         }
@@ -314,14 +316,16 @@ void listNearMoved(Binding& b, const std::vector<Attachment>& attachments, const
             {
                 for (uint32_t x = x0; x <= x1; x++)
                 {
-                    forEachInCell(cells, x, y,
-                                  [&](uint32_t j, Vec2)
-                                  {
-                                      if (mayChange(attachments[j], moved))
-                                      {
-                                          list(b, j);
-                                      }
-                                  });
+                    forEachInBucket(cells, x, y,
+                                    [&](uint32_t j, Vec2)
+                                    {
+                                        // A bucket may come round again for another cell.
+                                        if (b.listedIn[j] != b.frame &&
+                                            mayChange(attachments[j], moved))
+                                        {
+                                            list(b, j);
+                                        }
+                                    });
                 }
             }
             return;

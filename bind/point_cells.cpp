@@ -59,7 +59,8 @@ void reservePointCells(PointCells& c, std::size_t ids)
         PointCells::Point& p = c.points[id];
         if (p.bucket != PointCells::UNFILED && p.bucket != PointCells::FAR)
         {
-            p.bucket = static_cast<uint32_t>(bucketOf(c, p.cx, p.cy));
+            p.bucket = static_cast<uint32_t>(bucketOf(c, cellCoordinate(p.at.x, c.inverseCellSize),
+                                                      cellCoordinate(p.at.y, c.inverseCellSize)));
             link(c, c.heads, id);
         }
     }
@@ -101,9 +102,8 @@ void placePoint(PointCells& c, uint32_t id, Vec2 at)
     }
     if (isNear(at.x, at.y))
     {
-        p.cx = cellCoordinate(at.x, c.inverseCellSize);
-        p.cy = cellCoordinate(at.y, c.inverseCellSize);
-        p.bucket = static_cast<uint32_t>(bucketOf(c, p.cx, p.cy));
+        p.bucket = static_cast<uint32_t>(bucketOf(c, cellCoordinate(at.x, c.inverseCellSize),
+                                                  cellCoordinate(at.y, c.inverseCellSize)));
     }
     else
     {
