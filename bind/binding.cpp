@@ -130,8 +130,7 @@ double chooseCellSize(const std::vector<Triangle>& triangles)
 }
 
 // The smallest distance so far, how many midpoints have it, and the edge of the first. A search
-// may be shown a midpoint twice, when two of its cells share a bucket: seeing the one nearest
-// again is no tie.
+// may, rarely, be shown a midpoint twice: seeing the one nearest again is no tie.
 struct Nearest
 {
     double best = ATTACH_RANGE_SQ;
@@ -172,7 +171,7 @@ void bindNearest(const PointCells& cells, Attachment& a)
         // tie with it.
         const uint32_t cx = cellCoordinate(a.x, cells.inverseCellSize);
         const uint32_t cy = cellCoordinate(a.y, cells.inverseCellSize);
-        forEachInBucket(cells, cx, cy, consider);
+        forEachInCell(cells, cx, cy, consider);
         for (uint32_t r = 1;; r++)
         {
             const double gap = static_cast<double>(r - 1) * cells.cellSize;
@@ -187,7 +186,7 @@ void bindNearest(const PointCells& cells, Attachment& a)
                 const bool edgeRow = y == cy - r || y == cy + r;
                 for (uint32_t x = cx - r; x <= cx + r; x += edgeRow ? 1 : 2 * r)
                 {
-                    forEachInBucket(cells, x, y, consider);
+                    forEachInCell(cells, x, y, consider);
                 }
             }
         }
@@ -259,7 +258,7 @@ void placeTriangle(Binding& b, const Triangle& t, std::size_t i, Moved& moved)
         PointCells::Point& p = b.midpoints.points[id];
         const Vec2 m = edgeMidpoint(t, k);
         // An edge whose midpoint kept every bit is the same entry as before.
-        const bool filed = p.bucket != PointCells::UNFILED;
+        const bool filed = p.tag != PointCells::UNFILED;
         if (filed && std::memcmp(&p.at, &m, sizeof m) == 0)
         {
             continue;
@@ -316,16 +315,14 @@ void listNearMoved(Binding& b, const std::vector<Attachment>& attachments, const
             {
                 for (uint32_t x = x0; x <= x1; x++)
                 {
-                    forEachInBucket(cells, x, y,
-                                    [&](uint32_t j, Vec2)
-                                    {
-                                        // A bucket may come round again for another cell.
-                                        if (b.listedIn[j] != b.frame &&
-                                            mayChange(attachments[j], moved))
-                                        {
-                                            list(b, j);
-                                        }
-                                    });
+                    forEachInCell(cells, x, y,
+                                  [&](uint32_t j, Vec2)
+                                  {
+                                      if (mayChange(attachments[j], moved))
+                                      {
+                                          list(b, j);
+                                      }
+                                  });
                 }
             }
             return;

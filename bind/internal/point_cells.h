@@ -20,16 +20,16 @@ constexpr uint32_t NO_POINT = 0xFFFFFFFFu;
 
 struct PointCells
 {
-    // Where a record is filed: its bucket, or one of these.
+    // Where a record is filed: the tag of its cell (below 2^31), or one of these.
     static constexpr uint32_t UNFILED = 0xFFFFFFFFu; // a non-finite point, or none yet
     static constexpr uint32_t FAR = 0xFFFFFFFEu;     // on the far chain
-    // A record holds no cell of its own: the few places that need one take it from `at`, and
-    // a load of a large ship writes a quarter fewer bytes.
+    // A record keeps no cell nor bucket, which unfiling takes from `at`: 24 bytes rather than
+    // 32 make a large ship's load and its searches lighter.
     struct Point
     {
         Vec2 at;
         uint32_t next = NO_POINT; // next point of the same bucket (or the far chain)
-        uint32_t bucket = UNFILED;
+        uint32_t tag = UNFILED;
     };
     double cellSize = 8.0;          // world units; a power of two, so cell arithmetic is exact
     double inverseCellSize = 0.125; // cells per world unit
@@ -71,14 +71,24 @@ inline uint32_t cellCoordinate(double v, double inverseSize)
 constexpr int TILE_SHIFT = 3;
 constexpr uint32_t TILE_SIDE = 1u << TILE_SHIFT;
 
-inline std::size_t bucketOf(const PointCells& c, uint32_t cx, uint32_t cy)
+// Where the points of a cell are filed: its bucket, and a tag that tells the cell from all but
+// about one in 2^31 of the other cells of its bucket.
+struct CellPlace
+{
+    std::size_t bucket;
+    uint32_t tag;
+};
+
+inline CellPlace placeOf(const PointCells& c, uint32_t cx, uint32_t cy)
 {
     uint64_t key = (static_cast<uint64_t>(cx >> TILE_SHIFT) << 32) | (cy >> TILE_SHIFT);
     key ^= key >> 33;
     key *= 0xff51afd7ed558ccdULL;
     key ^= key >> 33;
     const uint64_t inTile = ((cy & (TILE_SIDE - 1)) << TILE_SHIFT) | (cx & (TILE_SIDE - 1));
-    return static_cast<std::size_t>((key << (2 * TILE_SHIFT)) | inTile) & (c.heads.size() - 1);
+    const std::size_t bucket =
+        static_cast<std::size_t>((key << (2 * TILE_SHIFT)) | inTile) & (c.heads.size() - 1);
+    return {bucket, static_cast<uint32_t>((key >> 33) ^ (inTile << 24))};
 }
 
 // Only finite points can ever bind: an infinite or NaN distance is neither below nor equal
@@ -88,15 +98,20 @@ inline bool canBind(Vec2 m)
     return std::isfinite(m.x) && std::isfinite(m.y);
 }
 
-// Calls `visit(id, point)` for every point filed in the bucket of cell (cx, cy): those of the
-// cell, and those of any other cell that shares its bucket. So a caller may be shown a point
-// far from the cell, and the same point again when two cells it visits share a bucket.
+// Calls `visit(id, point)` for every point filed in cell (cx, cy), and, as the tags allow, for
+// one of another cell of its bucket now and then: so a caller may rarely be shown a point far
+// from the cell, or the same point for two cells.
 template <typename Visit>
-void forEachInBucket(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
+void forEachInCell(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
 {
-    for (uint32_t id = c.heads[bucketOf(c, cx, cy)]; id != NO_POINT; id = c.points[id].next)
+    const CellPlace place = placeOf(c, cx, cy);
+    for (uint32_t id = c.heads[place.bucket]; id != NO_POINT; id = c.points[id].next)
     {
-        visit(id, c.points[id].at);
+        const PointCells::Point& p = c.points[id];
+        if (p.tag == place.tag)
+        {
+            visit(id, p.at);
+        }
     }
 }
 
