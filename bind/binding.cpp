@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cstring>
 #include <iterator>
-#include <new>
 #include <utility>
 
 namespace
@@ -93,8 +92,6 @@ Binding startingBinding()
 }
 
 Binding editorBinding = startingBinding();
-Binding preparedBinding;
-bool preparedInPlace = false; // the prepared binding is editorBinding, rebuilt in its memory
 
 // The median edge of a sample of triangles, rounded down to a power of two, so that a few
 // far-flung or huge triangles leave the cells as the rest of the ship wants them.
@@ -336,32 +333,6 @@ void listNearMoved(Binding& b, const std::vector<Attachment>& attachments, const
         }
     }
 }
-// Binds every attachment of a loaded ship into `parked`, those in one tile of cells after
-// another, so that neighbouring searches read the same memory; `order` has a record for each.
-void bindInCellOrder(const Binding& b, const std::vector<Attachment>& attachments,
-                     std::vector<std::pair<uint64_t, uint32_t>>& order,
-                     std::vector<std::pair<int32_t, int32_t>>& parked)
-{
-    const double inverse = b.midpoints.inverseCellSize;
-    for (std::size_t j = 0; j < attachments.size(); j++)
-    {
-        const Attachment& a = attachments[j];
-        uint64_t key = ~uint64_t{0};
-        if (canBind(Vec2{a.x, a.y}) && isNear(a.x, a.y))
-        {
-            key = (uint64_t{cellCoordinate(a.y, inverse) >> TILE_SHIFT} << 32) |
-                  (cellCoordinate(a.x, inverse) >> TILE_SHIFT);
-        }
-        order[j] = {key, static_cast<uint32_t>(j)};
-    }
-    std::sort(order.begin(), order.end());
-    for (const auto& entry : order)
-    {
-        Attachment a = attachments[entry.second];
-        bindNearest(b.midpoints, a);
-        parked[entry.second] = {a.triangle, a.edge};
-    }
-}
 } // namespace
 
 void bindFrame(Ship& s)
@@ -433,37 +404,41 @@ void reserveBinding(std::size_t triangles, std::size_t attachments)
 void prepareBinding(const std::vector<Triangle>& triangles,
                     const std::vector<Attachment>& attachments)
 {
-    // Everything that may be refused is had before the editor's binding, when its memory is
-    // reused, loses a record.
+    // Everything that may be refused is had before the editor's binding loses a record.
     std::vector<std::pair<uint64_t, uint32_t>> order(attachments.size());
     std::vector<std::pair<int32_t, int32_t>> parked(attachments.size());
-    preparedInPlace = fits(editorBinding, triangles.capacity(), attachments.capacity());
-    Binding& b = preparedInPlace ? editorBinding : preparedBinding;
-    if (!preparedInPlace)
+    if (!fits(editorBinding, triangles.capacity(), attachments.capacity()))
     {
-        b = Binding{};
-        try
-        {
-            reserve(b, triangles.capacity(), attachments.capacity());
-        }
-        catch (const std::bad_alloc&)
-        {
-            b = Binding{};
-            throw;
-        }
+        Binding fresh;
+        reserve(fresh, triangles.capacity(), attachments.capacity());
+        editorBinding = std::move(fresh);
     }
+    Binding& b = editorBinding;
     fileAll(b, triangles, attachments);
-    bindInCellOrder(b, attachments, order, parked);
+    // The searches go one tile of cells after another, so that neighbouring ones read the same
+    // memory.
+    for (std::size_t j = 0; j < attachments.size(); j++)
+    {
+        const Attachment& a = attachments[j];
+        uint64_t key = ~uint64_t{0};
+        if (canBind(Vec2{a.x, a.y}) && isNear(a.x, a.y))
+        {
+            key = (uint64_t{cellCoordinate(a.y, b.midpoints.inverseCellSize) >> TILE_SHIFT} << 32) |
+                  (cellCoordinate(a.x, b.midpoints.inverseCellSize) >> TILE_SHIFT);
+        }
+        order[j] = {key, static_cast<uint32_t>(j)};
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& entry : order)
+    {
+        Attachment a = attachments[entry.second];
+        bindNearest(b.midpoints, a);
+        parked[entry.second] = {a.triangle, a.edge};
+    }
     b.parked = std::move(parked);
 }
 
 void adoptPreparedBinding(const Ship& s)
 {
-    if (!preparedInPlace)
-    {
-        std::swap(editorBinding, preparedBinding);
-        preparedBinding = Binding{};
-    }
-    preparedInPlace = false;
     editorBinding.adoptedAt = s.editStamp;
 }

@@ -23,8 +23,7 @@ struct PointCells
     // Where a record is filed: the tag of its cell (below 2^31), or one of these.
     static constexpr uint32_t UNFILED = 0xFFFFFFFFu; // a non-finite point, or none yet
     static constexpr uint32_t FAR = 0xFFFFFFFEu;     // on the far chain
-    // A record keeps no cell nor bucket, which unfiling takes from `at`: 24 bytes rather than
-    // 32 make a large ship's load and its searches lighter.
+    // No cell nor bucket, which unfiling takes from `at`: 24 bytes make loads and searches lighter.
     struct Point
     {
         Vec2 at;
@@ -98,9 +97,8 @@ inline bool canBind(Vec2 m)
     return std::isfinite(m.x) && std::isfinite(m.y);
 }
 
-// Calls `visit(id, point)` for every point filed in cell (cx, cy), and, as the tags allow, for
-// one of another cell of its bucket now and then: so a caller may rarely be shown a point far
-// from the cell, or the same point for two cells.
+// Calls `visit(id, point)` for every point filed in cell (cx, cy), and, as rarely as two tags
+// agree, for one of another cell of its bucket.
 template <typename Visit>
 void forEachInCell(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
 {
@@ -119,15 +117,13 @@ void forEachInCell(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
 // as it was.
 void reservePointCells(PointCells& c, std::size_t ids);
 
-// Whether `c` has room for `ids` records and no larger a table than reservePointCells would
-// give them, so that a load may file its points there rather than in new memory.
+// Whether `c` has room for `ids` records in the table reservePointCells would give them.
 bool fitsPointCells(const PointCells& c, std::size_t ids);
 
 // Unfiles every point and leaves no records, with cells of `cellSize`.
 void resetPointCells(PointCells& c, double cellSize);
 
-// Files a new point at `at` as the next id, the number of records so far, within the room
-// reserved; a non-finite point stays unfiled.
+// Files a new point at `at` as the next id, within the room reserved.
 void appendPoint(PointCells& c, Vec2 at);
 
 // Files the point `id` at `at`, where it was filed elsewhere before or not at all; a
