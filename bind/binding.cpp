@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cstring>
 #include <iterator>
-#include <new>
 #include <utility>
 
 namespace
@@ -68,38 +67,21 @@ struct Moved
 // grow the binding.
 constexpr std::size_t STARTING_ROOM = 64;
 
-// Calls `search(j)` for every attachment, those in one tile of cells after another, so that
-// neighbouring searches read the same memory. A load does this, and may ask for memory.
-template <typename Search>
-void forEachSearchedInCellOrder(const Binding& b, const std::vector<Attachment>& attachments,
-                                Search&& search)
-{
-    std::vector<std::pair<uint64_t, uint32_t>> order(attachments.size());
-    const double inverse = b.midpoints.inverseCellSize;
-    for (std::size_t j = 0; j < attachments.size(); j++)
-    {
-        const Attachment& a = attachments[j];
-        uint64_t key = ~uint64_t{0};
-        if (canBind(Vec2{a.x, a.y}) && isNear(a.x, a.y))
-        {
-            key = (uint64_t{cellCoordinate(a.y, inverse) >> TILE_SHIFT} << 32) |
-                  (cellCoordinate(a.x, inverse) >> TILE_SHIFT);
-        }
-        order[j] = {key, static_cast<uint32_t>(j)};
-    }
-    std::sort(order.begin(), order.end());
-    for (const auto& entry : order)
-    {
-        search(entry.second);
-    }
-}
-
 void reserve(Binding& b, std::size_t triangles, std::size_t attachments)
 {
     reservePointCells(b.midpoints, 3 * triangles);
     reservePointCells(b.attachments, attachments);
     b.searched.reserve(attachments);
     b.listedIn.reserve(attachments);
+}
+
+// Whether a load may build its binding in the memory of `b`: the room is there, and not so much
+// more that it should be given back.
+bool fits(const Binding& b, std::size_t triangles, std::size_t attachments)
+{
+    return fitsPointCells(b.midpoints, 3 * triangles) &&
+           fitsPointCells(b.attachments, attachments) && b.searched.capacity() >= attachments &&
+           b.listedIn.capacity() >= attachments;
 }
 
 Binding startingBinding()
@@ -110,7 +92,6 @@ Binding startingBinding()
 }
 
 Binding editorBinding = startingBinding();
-Binding preparedBinding;
 
 // The median edge of a sample of triangles, rounded down to a power of two, so that a few
 // far-flung or huge triangles leave the cells as the rest of the ship wants them.
@@ -145,7 +126,8 @@ double chooseCellSize(const std::vector<Triangle>& triangles)
     return size;
 }
 
-// The smallest distance so far, how many midpoints have it, and the edge of the first.
+// The smallest distance so far, how many midpoints have it, and the edge of the first. A search
+// may, rarely, be shown a midpoint twice: seeing the one nearest again is no tie.
 struct Nearest
 {
     double best = ATTACH_RANGE_SQ;
@@ -161,7 +143,7 @@ struct Nearest
             count = 1;
             edge = id;
         }
-        else if (d == best && count > 0)
+        else if (d == best && count > 0 && !(count == 1 && id == edge))
         {
             count++;
         }
@@ -265,7 +247,7 @@ void growAttachmentRecords(Binding& b, std::size_t count)
     }
 }
 
-void placeTriangle(Binding& b, const Triangle& t, std::size_t i, Moved* moved)
+void placeTriangle(Binding& b, const Triangle& t, std::size_t i, Moved& moved)
 {
     for (int k = 0; k < 3; k++)
     {
@@ -273,39 +255,38 @@ void placeTriangle(Binding& b, const Triangle& t, std::size_t i, Moved* moved)
         PointCells::Point& p = b.midpoints.points[id];
         const Vec2 m = edgeMidpoint(t, k);
         // An edge whose midpoint kept every bit is the same entry as before.
-        const bool filed = p.bucket != PointCells::UNFILED;
+        const bool filed = p.tag != PointCells::UNFILED;
         if (filed && std::memcmp(&p.at, &m, sizeof m) == 0)
         {
             continue;
         }
-        if (moved != nullptr)
+        if (filed)
         {
-            if (filed)
-            {
-                moved->note(p.at);
-            }
-            moved->note(m);
+            moved.note(p.at);
         }
+        moved.note(m);
         placePoint(b.midpoints, id, m);
     }
 }
 
-// Files the whole ship anew, with cells to suit it.
+// Files the whole ship anew, with cells to suit it, in one pass over the records.
 void fileAll(Binding& b, const std::vector<Triangle>& triangles,
              const std::vector<Attachment>& attachments)
 {
     const double cellSize = chooseCellSize(triangles);
-    resetPointCells(b.midpoints, 3 * triangles.size(), cellSize);
-    for (std::size_t i = 0; i < triangles.size(); i++)
+    resetPointCells(b.midpoints, cellSize);
+    for (const Triangle& t : triangles)
     {
-        placeTriangle(b, triangles[i], i, nullptr);
+        for (int k = 0; k < 3; k++)
+        {
+            appendPoint(b.midpoints, edgeMidpoint(t, k));
+        }
     }
-    resetPointCells(b.attachments, attachments.size(), cellSize);
+    resetPointCells(b.attachments, cellSize);
     b.listedIn.assign(attachments.size(), 0);
-    for (std::size_t j = 0; j < attachments.size(); j++)
+    for (const Attachment& a : attachments)
     {
-        placePoint(b.attachments, static_cast<uint32_t>(j),
-                   Vec2{attachments[j].x, attachments[j].y});
+        appendPoint(b.attachments, Vec2{a.x, a.y});
     }
 }
 
@@ -393,7 +374,7 @@ void bindFrame(Ship& s)
         b.midpoints.points.resize(std::max(b.midpoints.points.size(), 3 * s.triangles.size()));
         for (int n = 0; n < c.triangleCount; n++)
         {
-            placeTriangle(b, s.triangles[c.triangles[n]], c.triangles[n], &moved);
+            placeTriangle(b, s.triangles[c.triangles[n]], c.triangles[n], moved);
         }
         growAttachmentRecords(b, s.attachments.size());
         for (int n = 0; n < c.attachmentCount; n++)
@@ -423,31 +404,41 @@ void reserveBinding(std::size_t triangles, std::size_t attachments)
 void prepareBinding(const std::vector<Triangle>& triangles,
                     const std::vector<Attachment>& attachments)
 {
-    Binding& b = preparedBinding;
-    b = Binding{};
-    try
+    // Everything that may be refused is had before the editor's binding loses a record.
+    std::vector<std::pair<uint64_t, uint32_t>> order(attachments.size());
+    std::vector<std::pair<int32_t, int32_t>> parked(attachments.size());
+    if (!fits(editorBinding, triangles.capacity(), attachments.capacity()))
     {
-        reserve(b, triangles.capacity(), attachments.capacity());
+        Binding fresh;
+        reserve(fresh, triangles.capacity(), attachments.capacity());
+        editorBinding = std::move(fresh);
     }
-    catch (const std::bad_alloc&)
-    {
-        b = Binding{};
-        throw;
-    }
+    Binding& b = editorBinding;
     fileAll(b, triangles, attachments);
-    b.parked.resize(attachments.size());
-    forEachSearchedInCellOrder(b, attachments,
-                               [&](uint32_t j)
-                               {
-                                   Attachment a = attachments[j];
-                                   bindNearest(b.midpoints, a);
-                                   b.parked[j] = {a.triangle, a.edge};
-                               });
+    // The searches go one tile of cells after another, so that neighbouring ones read the same
+    // memory.
+    for (std::size_t j = 0; j < attachments.size(); j++)
+    {
+        const Attachment& a = attachments[j];
+        uint64_t key = ~uint64_t{0};
+        if (canBind(Vec2{a.x, a.y}) && isNear(a.x, a.y))
+        {
+            key = (uint64_t{cellCoordinate(a.y, b.midpoints.inverseCellSize) >> TILE_SHIFT} << 32) |
+                  (cellCoordinate(a.x, b.midpoints.inverseCellSize) >> TILE_SHIFT);
+        }
+        order[j] = {key, static_cast<uint32_t>(j)};
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& entry : order)
+    {
+        Attachment a = attachments[entry.second];
+        bindNearest(b.midpoints, a);
+        parked[entry.second] = {a.triangle, a.edge};
+    }
+    b.parked = std::move(parked);
 }
 
 void adoptPreparedBinding(const Ship& s)
 {
-    std::swap(editorBinding, preparedBinding);
-    preparedBinding = Binding{};
     editorBinding.adoptedAt = s.editStamp;
 }

@@ -21,11 +21,13 @@ void bindFrame(Ship& s);
 // std::bad_alloc when the memory is not there; what was had stays, and the binding is whole.
 void reserveBinding(std::size_t triangles, std::size_t attachments);
 
-// Builds, beside the editor's binding, the binding of a ship about to be adopted, with room
-// for the lists' capacity. Throws std::bad_alloc, leaving the editor's binding as it was.
+// Makes the editor's binding that of a ship about to be adopted, with room for the lists'
+// capacity: in its own memory when that has the room and not far more, else in new memory,
+// giving the old back. Throws std::bad_alloc, leaving the editor's binding as it was; once it
+// returns, nothing may stand between it and the adoption.
 void prepareBinding(const std::vector<Triangle>& triangles,
                     const std::vector<Attachment>& attachments);
 
-// Makes the prepared binding the one of `s`, which has just adopted the prepared lists, and
-// gives back the old binding's memory. The next frame binds every attachment.
+// Makes the prepared binding the one of `s`, which has just adopted the prepared lists; the
+// next frame gives the attachments their bindings.
 void adoptPreparedBinding(const Ship& s);

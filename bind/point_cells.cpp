@@ -17,25 +17,29 @@ std::size_t bucketsFor(std::size_t ids)
     return size;
 }
 
-void link(PointCells& c, std::vector<uint32_t>& heads, uint32_t id)
+// The head of the chain that a filed record lies on, found from where it was filed.
+uint32_t& headOf(PointCells& c, const PointCells::Point& p)
 {
-    PointCells::Point& p = c.points[id];
-    uint32_t& head = p.bucket == PointCells::FAR ? c.farHead : heads[p.bucket];
-    p.next = head;
-    head = id;
+    if (p.tag == PointCells::FAR)
+    {
+        return c.farHead;
+    }
+    const CellPlace place = placeOf(c, cellCoordinate(p.at.x, c.inverseCellSize),
+                                    cellCoordinate(p.at.y, c.inverseCellSize));
+    return c.heads[place.bucket];
 }
 
 void unlink(PointCells& c, uint32_t id)
 {
     PointCells::Point& p = c.points[id];
-    uint32_t* at = p.bucket == PointCells::FAR ? &c.farHead : &c.heads[p.bucket];
+    uint32_t* at = &headOf(c, p);
     while (*at != id)
     {
         assert(*at != NO_POINT && "point not filed");
         at = &c.points[*at].next;
     }
     *at = p.next;
-    p.bucket = PointCells::UNFILED;
+    p.tag = PointCells::UNFILED;
 }
 } // namespace
 
@@ -57,28 +61,41 @@ void reservePointCells(PointCells& c, std::size_t ids)
     for (uint32_t id = 0; id < c.points.size(); id++)
     {
         PointCells::Point& p = c.points[id];
-        if (p.bucket != PointCells::UNFILED && p.bucket != PointCells::FAR)
+        if (p.tag != PointCells::UNFILED && p.tag != PointCells::FAR)
         {
-            p.bucket = static_cast<uint32_t>(bucketOf(c, p.cx, p.cy));
-            link(c, c.heads, id);
+            uint32_t& head = headOf(c, p);
+            p.next = head;
+            head = id;
         }
     }
 }
 
-void resetPointCells(PointCells& c, std::size_t ids, double cellSize)
+bool fitsPointCells(const PointCells& c, std::size_t ids)
 {
-    assert(ids <= c.points.capacity() && !c.heads.empty());
+    return c.points.capacity() >= ids && c.heads.size() == bucketsFor(ids);
+}
+
+void resetPointCells(PointCells& c, double cellSize)
+{
+    assert(!c.heads.empty());
     c.cellSize = cellSize;
     c.inverseCellSize = 1.0 / cellSize;
     std::fill(c.heads.begin(), c.heads.end(), NO_POINT);
     c.farHead = NO_POINT;
-    c.points.assign(ids, PointCells::Point{});
+    c.points.clear();
+}
+
+void appendPoint(PointCells& c, Vec2 at)
+{
+    assert(c.points.size() < c.points.capacity());
+    c.points.emplace_back();
+    placePoint(c, static_cast<uint32_t>(c.points.size() - 1), at);
 }
 
 void placePoint(PointCells& c, uint32_t id, Vec2 at)
 {
     PointCells::Point& p = c.points[id];
-    if (p.bucket != PointCells::UNFILED)
+    if (p.tag != PointCells::UNFILED)
     {
         unlink(c, id);
     }
@@ -87,15 +104,15 @@ void placePoint(PointCells& c, uint32_t id, Vec2 at)
     {
         return;
     }
+    uint32_t* head = &c.farHead;
+    p.tag = PointCells::FAR;
     if (isNear(at.x, at.y))
     {
-        p.cx = cellCoordinate(at.x, c.inverseCellSize);
-        p.cy = cellCoordinate(at.y, c.inverseCellSize);
-        p.bucket = static_cast<uint32_t>(bucketOf(c, p.cx, p.cy));
+        const CellPlace place = placeOf(c, cellCoordinate(at.x, c.inverseCellSize),
+                                        cellCoordinate(at.y, c.inverseCellSize));
+        p.tag = place.tag;
+        head = &c.heads[place.bucket];
     }
-    else
-    {
-        p.bucket = PointCells::FAR;
-    }
-    link(c, c.heads, id);
+    p.next = *head;
+    *head = id;
 }

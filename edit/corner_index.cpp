@@ -65,13 +65,19 @@ void fileTriangle(CornerIndex& c, const Triangle& t, std::size_t i)
     }
 }
 
-void reserve(CornerIndex& c, std::size_t triangles)
+std::size_t bucketsFor(std::size_t triangles)
 {
     std::size_t buckets = 16;
     while (buckets < 3 * triangles)
     {
         buckets *= 2;
     }
+    return buckets;
+}
+
+void reserve(CornerIndex& c, std::size_t triangles)
+{
+    const std::size_t buckets = bucketsFor(triangles);
     // Reserved first and swapped in together, so that a refusal leaves the index as it was;
     // a larger table is filled anew by the next frame.
     std::vector<uint32_t> next;
@@ -135,6 +141,12 @@ void reserveCornerIndex(std::size_t triangles)
 
 void prepareCornerIndex(std::size_t triangles)
 {
+    // The index in use serves the new ship as it is when it has the room and not far more: the
+    // first frame after a load files every corner anew in any case. Else `prepared` is had.
+    if (3 * triangles <= corners.next.capacity() && corners.heads.size() == bucketsFor(triangles))
+    {
+        return;
+    }
     CornerIndex fresh;
     reserve(fresh, triangles);
     prepared = std::move(fresh);
@@ -142,8 +154,11 @@ void prepareCornerIndex(std::size_t triangles)
 
 void adoptPreparedCornerIndex()
 {
-    corners = std::move(prepared);
-    prepared = CornerIndex{};
+    if (!prepared.heads.empty())
+    {
+        corners = std::move(prepared);
+        prepared = CornerIndex{};
+    }
 }
 
 void discardPreparedCornerIndex()

@@ -17,8 +17,9 @@ void followCornerChanges(const Ship& s);
 // as it was.
 void reserveCornerIndex(std::size_t triangles);
 
-// Sets up, beside the index in use, an empty one with room for `triangles`, for a ship about
-// to be adopted (throws std::bad_alloc, changing nothing), and then makes it the one in use.
+// Has an index with room for `triangles` for a ship about to be adopted: the one in use when it
+// has the room and not far more, else an empty one beside it (throws std::bad_alloc, changing
+// nothing), which adoption then makes the one in use.
 void prepareCornerIndex(std::size_t triangles);
 void adoptPreparedCornerIndex();
 void discardPreparedCornerIndex();

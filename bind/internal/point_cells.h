@@ -20,15 +20,15 @@ constexpr uint32_t NO_POINT = 0xFFFFFFFFu;
 
 struct PointCells
 {
-    // Where a record is filed: its bucket, or one of these.
+    // Where a record is filed: the tag of its cell (below 2^31), or one of these.
     static constexpr uint32_t UNFILED = 0xFFFFFFFFu; // a non-finite point, or none yet
     static constexpr uint32_t FAR = 0xFFFFFFFEu;     // on the far chain
+    // No cell nor bucket, which unfiling takes from `at`: 24 bytes make loads and searches lighter.
     struct Point
     {
         Vec2 at;
-        uint32_t cx, cy;          // its cell, offset by CELL_BIAS
         uint32_t next = NO_POINT; // next point of the same bucket (or the far chain)
-        uint32_t bucket = UNFILED;
+        uint32_t tag = UNFILED;
     };
     double cellSize = 8.0;          // world units; a power of two, so cell arithmetic is exact
     double inverseCellSize = 0.125; // cells per world unit
@@ -70,14 +70,24 @@ inline uint32_t cellCoordinate(double v, double inverseSize)
 constexpr int TILE_SHIFT = 3;
 constexpr uint32_t TILE_SIDE = 1u << TILE_SHIFT;
 
-inline std::size_t bucketOf(const PointCells& c, uint32_t cx, uint32_t cy)
+// Where the points of a cell are filed: its bucket, and a tag that tells the cell from all but
+// about one in 2^31 of the other cells of its bucket.
+struct CellPlace
+{
+    std::size_t bucket;
+    uint32_t tag;
+};
+
+inline CellPlace placeOf(const PointCells& c, uint32_t cx, uint32_t cy)
 {
     uint64_t key = (static_cast<uint64_t>(cx >> TILE_SHIFT) << 32) | (cy >> TILE_SHIFT);
     key ^= key >> 33;
     key *= 0xff51afd7ed558ccdULL;
     key ^= key >> 33;
     const uint64_t inTile = ((cy & (TILE_SIDE - 1)) << TILE_SHIFT) | (cx & (TILE_SIDE - 1));
-    return static_cast<std::size_t>((key << (2 * TILE_SHIFT)) | inTile) & (c.heads.size() - 1);
+    const std::size_t bucket =
+        static_cast<std::size_t>((key << (2 * TILE_SHIFT)) | inTile) & (c.heads.size() - 1);
+    return {bucket, static_cast<uint32_t>((key >> 33) ^ (inTile << 24))};
 }
 
 // Only finite points can ever bind: an infinite or NaN distance is neither below nor equal
@@ -87,14 +97,16 @@ inline bool canBind(Vec2 m)
     return std::isfinite(m.x) && std::isfinite(m.y);
 }
 
-// Calls `visit(id, point)` for every point filed in cell (cx, cy).
+// Calls `visit(id, point)` for every point filed in cell (cx, cy), and, as rarely as two tags
+// agree, for one of another cell of its bucket.
 template <typename Visit>
 void forEachInCell(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
 {
-    for (uint32_t id = c.heads[bucketOf(c, cx, cy)]; id != NO_POINT; id = c.points[id].next)
+    const CellPlace place = placeOf(c, cx, cy);
+    for (uint32_t id = c.heads[place.bucket]; id != NO_POINT; id = c.points[id].next)
     {
         const PointCells::Point& p = c.points[id];
-        if (p.cx == cx && p.cy == cy)
+        if (p.tag == place.tag)
         {
             visit(id, p.at);
         }
@@ -105,9 +117,14 @@ void forEachInCell(const PointCells& c, uint32_t cx, uint32_t cy, Visit&& visit)
 // as it was.
 void reservePointCells(PointCells& c, std::size_t ids);
 
-// Unfiles every point and makes `ids` records, all unfiled, with cells of `cellSize`. Asks for
-// no memory within the room reserved.
-void resetPointCells(PointCells& c, std::size_t ids, double cellSize);
+// Whether `c` has room for `ids` records in the table reservePointCells would give them.
+bool fitsPointCells(const PointCells& c, std::size_t ids);
+
+// Unfiles every point and leaves no records, with cells of `cellSize`.
+void resetPointCells(PointCells& c, double cellSize);
+
+// Files a new point at `at` as the next id, within the room reserved.
+void appendPoint(PointCells& c, Vec2 at);
 
 // Files the point `id` at `at`, where it was filed elsewhere before or not at all; a
 // non-finite point stays unfiled. `id` must have a record.
