@@ -8,11 +8,15 @@
 #include "edit/save_load.h"
 #include "platform/process.h"
 #include "platform/state_folder.h"
+#include "render/cull.h"
+#include "render/markers.h"
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -54,8 +58,27 @@ bool openWindow()
     return true;
 }
 
-// Opens the window and makes the case's ship, or marks the case skipped and returns false.
-bool setUpFrames(benchmark::State& state)
+// Keeps of `s` only the triangles that may touch the editor's first view and the attachments
+// whose markers or labels may: a ship that shows as much as `s` does, and nothing more.
+void keepWhatShows(Ship& s)
+{
+    const WorldBox reach = viewReach(WindowView{ViewOrigin{}, WINDOW_SIZE, WINDOW_SIZE}, 16.0);
+    const double margin = std::sqrt(ATTACH_RANGE_SQ) + MARKER_ARM_LENGTH + 10.0;
+    const auto far = [&](const Triangle& t) { return !triangleMayTouch(t, reach); };
+    s.triangles.erase(std::remove_if(s.triangles.begin(), s.triangles.end(), far),
+                      s.triangles.end());
+    const auto unseen = [&](const Attachment& a)
+    {
+        return a.x < reach.left - margin || a.x > reach.right + margin ||
+               a.y < reach.bottom - margin || a.y > reach.top + margin;
+    };
+    s.attachments.erase(std::remove_if(s.attachments.begin(), s.attachments.end(), unseen),
+                        s.attachments.end());
+}
+
+// Opens the window and makes the case's ship, cut to what shows when `cut`, or marks the case
+// skipped and returns false.
+bool setUpFrames(benchmark::State& state, bool cut = false)
 {
     if (!openWindow())
     {
@@ -63,6 +86,10 @@ bool setUpFrames(benchmark::State& state)
         return false;
     }
     Ship made = makeBenchShip(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    if (cut)
+    {
+        keepWhatShows(made);
+    }
     ShipFileContent content{std::move(made.triangles), std::move(made.attachments)};
     std::string error;
     if (!adoptShip(content, error))
@@ -86,7 +113,7 @@ void countFrames(benchmark::State& state)
 // benchmark's time it would otherwise be the only frame timed.
 static void BM_Frame(benchmark::State& state)
 {
-    if (!setUpFrames(state))
+    if (!setUpFrames(state, state.range(2) == 1))
     {
         return;
     }
@@ -101,9 +128,11 @@ static void BM_Frame(benchmark::State& state)
 }
 // Ship sizes as (triangles, attachments). The first three split the cost of a frame: the
 // grid alone, the triangles without attachments, and unbound attachments alone. The ship of
-// 1,000 triangles fills the view, and all of its attachments show: with 100 against none it
-// gives what visible markers add to a frame. From 10,000 triangles on, the ship is wider than
-// the view, which shows its middle: at 1,000,000 about a thousandth of it.
+// 1,000 triangles fills most of the view, and all of its attachments show: with 100 against
+// none it gives what visible markers add to a frame. From 10,000 triangles on, the ship is
+// wider than the view, which shows its middle: at 1,000,000 about a thousandth of it, 1,352
+// triangles of which 294 cross its border. With `shown` 1, the ship is cut to what shows,
+// which sets the frame of a large ship beside one that draws the very same.
 static void frameSizes(benchmark::internal::Benchmark* b)
 {
     for (const auto& [t, a] : {std::pair{0, 0},
@@ -116,9 +145,12 @@ static void frameSizes(benchmark::internal::Benchmark* b)
                                {100000, 10000},
                                {1000000, 100000}})
     {
-        b->Args({t, a});
+        b->Args({t, a, 0});
     }
-    b->ArgNames({"triangles", "attachments"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    b->Args({1000000, 100000, 1});
+    b->ArgNames({"triangles", "attachments", "shown"})
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
 BENCHMARK(BM_Frame)->Apply(frameSizes);
 
@@ -126,7 +158,7 @@ BENCHMARK(BM_Frame)->Apply(frameSizes);
 // frame draws, presents and finishes as BM_Frame does.
 static void BM_FrameDrawing(benchmark::State& state)
 {
-    if (!setUpFrames(state))
+    if (!setUpFrames(state, state.range(2) == 1))
     {
         return;
     }
@@ -186,7 +218,7 @@ BENCHMARK(BM_FirstFrame)
 // never lands on another corner.
 static void BM_FrameEditing(benchmark::State& state)
 {
-    if (!setUpFrames(state))
+    if (!setUpFrames(state, state.range(2) == 1))
     {
         return;
     }
@@ -205,11 +237,12 @@ static void BM_FrameEditing(benchmark::State& state)
     countFrames(state);
 }
 BENCHMARK(BM_FrameEditing)
-    ->Args({1000, 100})
-    ->Args({10000, 1000})
-    ->Args({100000, 10000})
-    ->Args({1000000, 100000})
-    ->ArgNames({"triangles", "attachments"})
+    ->Args({1000, 100, 0})
+    ->Args({10000, 1000, 0})
+    ->Args({100000, 10000, 0})
+    ->Args({1000000, 100000, 0})
+    ->Args({1000000, 100000, 1})
+    ->ArgNames({"triangles", "attachments", "shown"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

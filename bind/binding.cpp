@@ -23,12 +23,16 @@ constexpr int MAX_MOVED_CHECKED = 96;
 // Attachments near the moved midpoints are found through this many cells at most; a larger
 // area is cheaper to find by looking at every attachment.
 constexpr std::size_t MAX_CELLS_QUERIED = 4096;
+// A box of the view is looked up through this many cells at most: about the view's at the
+// smallest cells, where a window of a few pixels makes a pixel many world units.
+constexpr std::size_t MAX_CELLS_SHOWN = 16384;
 
 struct Binding
 {
-    PointCells midpoints;           // id: 3 * triangle + edge
-    PointCells attachments;         // id: the attachment's index, at its position when last bound
-    std::vector<uint32_t> searched; // this frame's attachments to search again
+    PointCells midpoints;   // id: 3 * triangle + edge
+    PointCells attachments; // id: the attachment's index, at its position when last bound
+    // This frame's attachments to search again; once searched, those a box may show.
+    std::vector<uint32_t> searched;
     std::vector<uint32_t> listedIn; // per attachment, the last frame that listed it, or 0
     // A load's bindings, found as it prepares the ship, which its first frame gives to the
     // attachments: until then they keep the fields they came with.
@@ -282,7 +286,9 @@ void fileAll(Binding& b, const std::vector<Triangle>& triangles,
             appendPoint(b.midpoints, edgeMidpoint(t, k));
         }
     }
-    resetPointCells(b.attachments, cellSize);
+    // Attachments are looked up by boxes at least twice the binding reach wide, around moved
+    // midpoints or the view: cells as wide as the reach keep those lookups to a few cells.
+    resetPointCells(b.attachments, std::max(cellSize, BIND_REACH));
     b.listedIn.assign(attachments.size(), 0);
     for (const Attachment& a : attachments)
     {
@@ -441,4 +447,54 @@ void prepareBinding(const std::vector<Triangle>& triangles,
 void adoptPreparedBinding(const Ship& s)
 {
     editorBinding.adoptedAt = s.editStamp;
+}
+
+const std::vector<uint32_t>* attachmentsInBox(const Ship& s, Vec2 low, Vec2 high)
+{
+    Binding& b = editorBinding;
+    const PointCells& cells = b.attachments;
+    const double limit = FAR_COORDINATE - BIND_REACH;
+    if (b.caughtUp != s.editStamp || cells.points.size() != s.attachments.size() ||
+        !(std::fabs(low.x) < limit && std::fabs(low.y) < limit && std::fabs(high.x) < limit &&
+          std::fabs(high.y) < limit && low.x <= high.x && low.y <= high.y))
+    {
+        return nullptr;
+    }
+    const uint32_t x0 = cellCoordinate(low.x, cells.inverseCellSize);
+    const uint32_t x1 = cellCoordinate(high.x, cells.inverseCellSize);
+    const uint32_t y0 = cellCoordinate(low.y, cells.inverseCellSize);
+    const uint32_t y1 = cellCoordinate(high.y, cells.inverseCellSize);
+    if (std::size_t{x1 - x0 + 1} * std::size_t{y1 - y0 + 1} > MAX_CELLS_SHOWN)
+    {
+        return nullptr;
+    }
+    std::vector<uint32_t>& found = b.searched;
+    found.clear();
+    // Room for every attachment once; a point shown again by a tag that agrees by chance
+    // could pass it, and is then left to the caller's look at every attachment.
+    const auto add = [&](uint32_t j)
+    {
+        if (found.size() < found.capacity())
+        {
+            found.push_back(j);
+        }
+    };
+    for (uint32_t y = y0; y <= y1; y++)
+    {
+        for (uint32_t x = x0; x <= x1; x++)
+        {
+            forEachInCell(cells, x, y, [&](uint32_t j, Vec2) { add(j); });
+        }
+    }
+    for (uint32_t j = cells.farHead; j != NO_POINT; j = cells.points[j].next)
+    {
+        add(j);
+    }
+    if (found.size() == found.capacity())
+    {
+        return nullptr;
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return &found;
 }

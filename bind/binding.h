@@ -3,6 +3,7 @@
 #include "model/ship.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // The editor's binding of each attachment to its nearest edge midpoint. Each frame it leaves
@@ -31,3 +32,10 @@ void prepareBinding(const std::vector<Triangle>& triangles,
 // Makes the prepared binding the one of `s`, which has just adopted the prepared lists; the
 // next frame gives the attachments their bindings.
 void adoptPreparedBinding(const Ship& s);
+
+// The attachments of `s` that may lie in the box from `low` to `high`, by index in list order,
+// found through the cells the last frame filed them in: the ones in the cells the box touches,
+// and every one too far out or not finite for the cells. Null when the editor's binding is not
+// that of `s` as it stands or the box spans too many cells; then only looking at every
+// attachment tells. The list is good until the next frame's binding.
+const std::vector<uint32_t>* attachmentsInBox(const Ship& s, Vec2 low, Vec2 high);

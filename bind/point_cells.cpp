@@ -100,10 +100,6 @@ void placePoint(PointCells& c, uint32_t id, Vec2 at)
         unlink(c, id);
     }
     p.at = at;
-    if (!canBind(at))
-    {
-        return;
-    }
     uint32_t* head = &c.farHead;
     p.tag = PointCells::FAR;
     if (isNear(at.x, at.y))

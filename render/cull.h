@@ -84,7 +84,7 @@ inline bool triangleMayTouch(const Triangle& t, const WorldBox& reach)
     return !beyond || !(magnitude < SINGLE_PRECISION_SAFE);
 }
 
-// Boxes over runs of consecutive elements of a list (triangles, or attachments' positions),
+// Boxes over runs of consecutive elements of a list (the triangles),
 // so that a frame tests the runs against the view and then only the elements of the runs that
 // may touch it, in list order. They are kept from the ship's record of changes: the run of a
 // changed element is measured anew, and after "everything" the whole list is. They take no

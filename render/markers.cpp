@@ -1,5 +1,6 @@
 #include "render/markers.h"
 
+#include "bind/binding.h"
 #include "model/table_sqrt.h"
 #include "render/cull.h"
 #include "render/gl_vertex.h"
@@ -483,21 +484,9 @@ static void addToBatch(const MarkerItem& item, GLuint lists)
     batchItems[batchCount++] = item;
 }
 
-// Where the editor ship's attachments lie, run by run, as of the last frame drawn.
-static RunBoxes attachmentRuns;
-
-static int attachmentPoint(const void* list, std::size_t i, Vec2* points)
-{
-    const Attachment& a = (*static_cast<const std::vector<Attachment>*>(list))[i];
-    points[0] = Vec2{a.x, a.y};
-    return 1;
-}
-
 void drawAttachments(const Ship& s, const WindowView& view)
 {
     const std::vector<Attachment>& attachments = s.attachments;
-    updateRunBoxes(attachmentRuns, &attachments, attachments.size(), attachmentPoint,
-                   s.changes.attachments, s.changes.attachmentCount, s.changes, s.editStamp);
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
     // A bound attachment lies within the binding range of its edge's midpoint, and the arm
     // reaches MARKER_ARM_LENGTH (and a rounding) beyond that. A marker whose attachment lies
@@ -513,37 +502,52 @@ void drawAttachments(const Ship& s, const WindowView& view)
                          std::fmin(markerReach.bottom, labels.nearby.bottom),
                          std::fmax(markerReach.right, labels.nearby.right),
                          std::fmax(markerReach.top, labels.nearby.top)};
-    forEachInTouchingRuns(attachmentRuns, shown,
-                          [&](std::size_t i)
-                          {
-                              const Attachment& a = attachments[i];
-                              const Vec2 at{a.x, a.y};
-                              const bool markerNear = mayTouch(&at, 1, markerReach);
-                              const bool labelNear = mayTouch(&at, 1, labels.nearby);
-                              // Most attachments of a large ship lie far from the view: they cost
-                              // these two tests.
-                              if (!markerNear && !labelNear)
-                              {
-                                  return;
-                              }
-                              MarkerItem item;
-                              item.attachment = &a;
-                              if (markerNear)
-                              {
-                                  item.marker = placeMarker(a, s.triangles);
-                                  item.markerDrawn = mayTouch(item.marker.points,
-                                                              item.marker.bound ? 3 : 1, reach);
-                              }
-                              if (labelNear)
-                              {
-                                  item.labelDrawn = placeLabel(a, labels, item.label);
-                              }
-                              if (item.markerDrawn || item.labelDrawn)
-                              {
-                                  findPixels(item, view);
-                                  addToBatch(item, labels.lists);
-                              }
-                          });
+    const auto consider = [&](std::size_t i)
+    {
+        const Attachment& a = attachments[i];
+        const Vec2 at{a.x, a.y};
+        const bool markerNear = mayTouch(&at, 1, markerReach);
+        const bool labelNear = mayTouch(&at, 1, labels.nearby);
+        // What the cells give may still lie outside: it costs these two tests.
+        if (!markerNear && !labelNear)
+        {
+            return;
+        }
+        MarkerItem item;
+        item.attachment = &a;
+        if (markerNear)
+        {
+            item.marker = placeMarker(a, s.triangles);
+            item.markerDrawn = mayTouch(item.marker.points, item.marker.bound ? 3 : 1, reach);
+        }
+        if (labelNear)
+        {
+            item.labelDrawn = placeLabel(a, labels, item.label);
+        }
+        if (item.markerDrawn || item.labelDrawn)
+        {
+            findPixels(item, view);
+            addToBatch(item, labels.lists);
+        }
+    };
+    // The binding's cells find the few attachments near the view of a large ship, in list
+    // order; where they cannot, every attachment is looked at.
+    const std::vector<uint32_t>* near =
+        attachmentsInBox(s, Vec2{shown.left, shown.bottom}, Vec2{shown.right, shown.top});
+    if (near != nullptr)
+    {
+        for (const uint32_t i : *near)
+        {
+            consider(i);
+        }
+    }
+    else
+    {
+        for (std::size_t i = 0; i < attachments.size(); i++)
+        {
+            consider(i);
+        }
+    }
     if (batchCount > 0)
     {
         drawBatch(labels.lists);

@@ -6,7 +6,9 @@
 #include "tests/ship_setup.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <new>
 #include <random>
@@ -385,13 +387,56 @@ void largeEdit(std::mt19937& rng, double spread)
 }
 } // namespace
 
+// The attachments the binding's cells give for a box around a random attachment, some with an
+// edge through it: in list order, and among them every attachment in the box and every one
+// the cells cannot hold. Returns how many lay in the box.
+int expectBoxListsItsAttachments(std::mt19937& rng)
+{
+    if (ship.attachments.empty())
+    {
+        return 0;
+    }
+    const Attachment& at = ship.attachments[static_cast<std::size_t>(
+        pick(rng, 0, static_cast<int>(ship.attachments.size()) - 1))];
+    const Vec2 low{at.x - pick(rng, 0, 3) * 12.5, at.y - pick(rng, 0, 3) * 12.5};
+    const Vec2 high{at.x + pick(rng, 0, 3) * 12.5, at.y + pick(rng, 0, 3) * 12.5};
+    if (!(std::fabs(at.x) < 1e9 && std::fabs(at.y) < 1e9))
+    {
+        return 0;
+    }
+    allocationsLeft = 0;
+    const std::vector<uint32_t>* listed = attachmentsInBox(ship, low, high);
+    allocationsLeft = -1;
+    EXPECT_NE(listed, nullptr) << "a box of a few cells";
+    if (listed == nullptr)
+    {
+        return 0;
+    }
+    EXPECT_TRUE(std::adjacent_find(listed->begin(), listed->end(), std::greater_equal<>()) ==
+                listed->end());
+    int inBox = 0;
+    for (uint32_t j = 0; j < ship.attachments.size(); j++)
+    {
+        const Attachment& a = ship.attachments[j];
+        const bool inside = a.x >= low.x && a.x <= high.x && a.y >= low.y && a.y <= high.y;
+        const bool outsideCells = !(std::fabs(a.x) < 4294967296.0 && std::fabs(a.y) < 4294967296.0);
+        inBox += inside;
+        if (inside || outsideCells)
+        {
+            EXPECT_TRUE(std::binary_search(listed->begin(), listed->end(), j))
+                << "attachment " << j << " at (" << a.x << ", " << a.y << ")";
+        }
+    }
+    return inBox;
+}
+
 // Frames of random edits, each ending in the frame's binding step: after every frame, each
 // attachment holds what the one-by-one search gives for the ship as it is at that frame, and
-// the frame asked for no memory.
+// the frame asked for no memory. The attachments in a box are found through the cells.
 TEST(BindGrid, FrameBindingFollowsEveryEdit)
 {
     int rebound = 0; // attachments whose binding changed though they stayed in place
-    int bound = 0, checked = 0;
+    int bound = 0, checked = 0, inBoxes = 0;
     for (unsigned seed = 1; seed <= 150 && !HasFailure(); seed++)
     {
         std::mt19937 rng(seed);
@@ -416,6 +461,7 @@ TEST(BindGrid, FrameBindingFollowsEveryEdit)
             allocationsLeft = -1;
             bound += expectOneByOne("edits", seed, f);
             checked += static_cast<int>(ship.attachments.size());
+            inBoxes += expectBoxListsItsAttachments(rng);
             for (std::size_t j = 0; j < ship.attachments.size() && j < last.size(); j++)
             {
                 const Attachment& a = ship.attachments[j];
@@ -434,6 +480,7 @@ TEST(BindGrid, FrameBindingFollowsEveryEdit)
     EXPECT_GT(rebound, 500);
     EXPECT_GT(bound, checked / 10);
     EXPECT_LT(bound, checked * 9 / 10);
+    EXPECT_GT(inBoxes, 10000);
 }
 
 // The memory of the ship and its binding follows the ship: bounded per triangle for a large

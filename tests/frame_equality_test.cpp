@@ -349,6 +349,20 @@ struct ShipMaker
             a.y = at.y;
             s.attachments.push_back(a);
         }
+        // In some ships, attachments beyond what the binding's cells hold: too far out for
+        // them, beyond single precision, and not finite.
+        if (pick(3) == 0)
+        {
+            for (const Vec2 at : {Vec2{ox + 6e9, oy}, Vec2{-1e38, oy + 100}, Vec2{NAN, oy},
+                                  Vec2{ox + 50, INFINITY}})
+            {
+                Attachment a;
+                a.key = 'Q';
+                a.x = at.x;
+                a.y = at.y;
+                s.attachments.insert(s.attachments.begin() + pick(20), a);
+            }
+        }
         for (int i = pick(3); i > 0; i--)
         {
             const Vec2 p = nearView(e);

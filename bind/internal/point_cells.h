@@ -3,8 +3,8 @@
 // Inside bind/: points filed by square cells, to find the few near a place. Each point has an
 // id of its own (an edge, or an attachment) and takes one record at that index; a cell is
 // found through a hash of its coordinates, so only filed points take memory, and a far-flung
-// triangle costs nothing more than a near one. Points too far out for exact cell arithmetic
-// are kept on a chain of their own.
+// triangle costs nothing more than a near one. Points too far out for exact cell arithmetic,
+// or not finite, are kept on a chain of their own.
 //
 // Filing, moving and removing a point never ask for memory: the records and the hash are had
 // beforehand, by reservePointCells.
@@ -21,7 +21,7 @@ constexpr uint32_t NO_POINT = 0xFFFFFFFFu;
 struct PointCells
 {
     // Where a record is filed: the tag of its cell (below 2^31), or one of these.
-    static constexpr uint32_t UNFILED = 0xFFFFFFFFu; // a non-finite point, or none yet
+    static constexpr uint32_t UNFILED = 0xFFFFFFFFu; // no point yet
     static constexpr uint32_t FAR = 0xFFFFFFFEu;     // on the far chain
     // No cell nor bucket, which unfiling takes from `at`: 24 bytes make loads and searches lighter.
     struct Point
@@ -126,6 +126,6 @@ void resetPointCells(PointCells& c, double cellSize);
 // Files a new point at `at` as the next id, within the room reserved.
 void appendPoint(PointCells& c, Vec2 at);
 
-// Files the point `id` at `at`, where it was filed elsewhere before or not at all; a
-// non-finite point stays unfiled. `id` must have a record.
+// Files the point `id` at `at`, where it was filed elsewhere before or not at all. `id` must
+// have a record.
 void placePoint(PointCells& c, uint32_t id, Vec2 at);
