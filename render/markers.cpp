@@ -532,11 +532,11 @@ void drawAttachments(const Ship& s, const WindowView& view)
     };
     // The binding's cells find the few attachments near the view of a large ship, in list
     // order; where they cannot, every attachment is looked at.
-    const std::vector<uint32_t>* near =
+    const std::vector<uint32_t>* inBox =
         attachmentsInBox(s, Vec2{shown.left, shown.bottom}, Vec2{shown.right, shown.top});
-    if (near != nullptr)
+    if (inBox != nullptr)
     {
-        for (const uint32_t i : *near)
+        for (const uint32_t i : *inBox)
         {
             consider(i);
         }
