@@ -26,6 +26,8 @@ constexpr std::size_t MAX_CELLS_QUERIED = 4096;
 // A box of the view is looked up through this many cells at most: about the view's at the
 // smallest cells, where a window of a few pixels makes a pixel many world units.
 constexpr std::size_t MAX_CELLS_SHOWN = 16384;
+// Triangles near a view, listed by their midpoints: more are cheaper to find by their runs.
+constexpr std::size_t MAX_TRIANGLES_SHOWN = 65536;
 
 struct Binding
 {
@@ -37,9 +39,12 @@ struct Binding
     // A load's bindings, found as it prepares the ship, which its first frame gives to the
     // attachments: until then they keep the fields they came with.
     std::vector<std::pair<int32_t, int32_t>> parked;
-    uint32_t frame = 0;                // counts frames from 1
-    uint64_t adoptedAt = ~uint64_t{0}; // the ship's edit count when this binding was adopted
-    uint64_t caughtUp = 0;             // the ship's edit count at the last frame
+    // The widest or highest of the triangles' boxes since the ship was last filed whole.
+    double widestTriangle = 0.0;
+    std::vector<uint32_t> shownTriangles; // room for a view's worth of triangles
+    uint32_t frame = 0;                   // counts frames from 1
+    uint64_t adoptedAt = ~uint64_t{0};    // the ship's edit count when this binding was adopted
+    uint64_t caughtUp = 0;                // the ship's edit count at the last frame
 };
 
 // The midpoints that came or went this frame, and their box.
@@ -77,6 +82,7 @@ void reserve(Binding& b, std::size_t triangles, std::size_t attachments)
     reservePointCells(b.attachments, attachments);
     b.searched.reserve(attachments);
     b.listedIn.reserve(attachments);
+    b.shownTriangles.reserve(MAX_TRIANGLES_SHOWN);
 }
 
 // Whether a load may build its binding in the memory of `b`: the room is there, and not so much
@@ -85,7 +91,7 @@ bool fits(const Binding& b, std::size_t triangles, std::size_t attachments)
 {
     return fitsPointCells(b.midpoints, 3 * triangles) &&
            fitsPointCells(b.attachments, attachments) && b.searched.capacity() >= attachments &&
-           b.listedIn.capacity() >= attachments;
+           b.listedIn.capacity() >= attachments && b.shownTriangles.capacity() > 0;
 }
 
 Binding startingBinding()
@@ -251,8 +257,19 @@ void growAttachmentRecords(Binding& b, std::size_t count)
     }
 }
 
+// Takes account of `t` in the widest triangle; a NaN corner leaves it as it was, as that
+// triangle's midpoints lie on the far chain, which every box lists.
+void widen(Binding& b, const Triangle& t)
+{
+    const Vec2* c = t.corners;
+    const double width = std::max({c[0].x, c[1].x, c[2].x}) - std::min({c[0].x, c[1].x, c[2].x});
+    const double height = std::max({c[0].y, c[1].y, c[2].y}) - std::min({c[0].y, c[1].y, c[2].y});
+    b.widestTriangle = std::max({b.widestTriangle, width, height});
+}
+
 void placeTriangle(Binding& b, const Triangle& t, std::size_t i, Moved& moved)
 {
+    widen(b, t);
     for (int k = 0; k < 3; k++)
     {
         const uint32_t id = static_cast<uint32_t>(3 * i + static_cast<std::size_t>(k));
@@ -279,8 +296,10 @@ void fileAll(Binding& b, const std::vector<Triangle>& triangles,
 {
     const double cellSize = chooseCellSize(triangles);
     resetPointCells(b.midpoints, cellSize);
+    b.widestTriangle = 0.0;
     for (const Triangle& t : triangles)
     {
+        widen(b, t);
         for (int k = 0; k < 3; k++)
         {
             appendPoint(b.midpoints, edgeMidpoint(t, k));
@@ -449,16 +468,21 @@ void adoptPreparedBinding(const Ship& s)
     editorBinding.adoptedAt = s.editStamp;
 }
 
-const std::vector<uint32_t>* attachmentsInBox(const Ship& s, Vec2 low, Vec2 high)
+namespace
 {
-    Binding& b = editorBinding;
-    const PointCells& cells = b.attachments;
+// Lists in `found`, in order and once each, `entry(id)` of every point of `cells` filed in a
+// cell the box from `low` to `high` touches, and of every point on the far chain. False when
+// the box spans too many cells or `found` has no room for them: a point shown again by a tag
+// that agrees by chance could fill it.
+template <typename Entry>
+bool listInBox(const PointCells& cells, Vec2 low, Vec2 high, std::vector<uint32_t>& found,
+               Entry entry)
+{
     const double limit = FAR_COORDINATE - BIND_REACH;
-    if (b.caughtUp != s.editStamp || cells.points.size() != s.attachments.size() ||
-        !(std::fabs(low.x) < limit && std::fabs(low.y) < limit && std::fabs(high.x) < limit &&
+    if (!(std::fabs(low.x) < limit && std::fabs(low.y) < limit && std::fabs(high.x) < limit &&
           std::fabs(high.y) < limit && low.x <= high.x && low.y <= high.y))
     {
-        return nullptr;
+        return false;
     }
     const uint32_t x0 = cellCoordinate(low.x, cells.inverseCellSize);
     const uint32_t x1 = cellCoordinate(high.x, cells.inverseCellSize);
@@ -466,35 +490,58 @@ const std::vector<uint32_t>* attachmentsInBox(const Ship& s, Vec2 low, Vec2 high
     const uint32_t y1 = cellCoordinate(high.y, cells.inverseCellSize);
     if (std::size_t{x1 - x0 + 1} * std::size_t{y1 - y0 + 1} > MAX_CELLS_SHOWN)
     {
-        return nullptr;
+        return false;
     }
-    std::vector<uint32_t>& found = b.searched;
     found.clear();
-    // Room for every attachment once; a point shown again by a tag that agrees by chance
-    // could pass it, and is then left to the caller's look at every attachment.
-    const auto add = [&](uint32_t j)
+    const auto add = [&](uint32_t id)
     {
         if (found.size() < found.capacity())
         {
-            found.push_back(j);
+            found.push_back(entry(id));
         }
     };
     for (uint32_t y = y0; y <= y1; y++)
     {
         for (uint32_t x = x0; x <= x1; x++)
         {
-            forEachInCell(cells, x, y, [&](uint32_t j, Vec2) { add(j); });
+            forEachInCell(cells, x, y, [&](uint32_t id, Vec2) { add(id); });
         }
     }
-    for (uint32_t j = cells.farHead; j != NO_POINT; j = cells.points[j].next)
+    for (uint32_t id = cells.farHead; id != NO_POINT; id = cells.points[id].next)
     {
-        add(j);
+        add(id);
     }
     if (found.size() == found.capacity())
     {
-        return nullptr;
+        return false;
     }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
-    return &found;
+    return true;
+}
+} // namespace
+
+const std::vector<uint32_t>* attachmentsInBox(const Ship& s, Vec2 low, Vec2 high)
+{
+    Binding& b = editorBinding;
+    const bool current =
+        b.caughtUp == s.editStamp && b.attachments.points.size() == s.attachments.size();
+    return current && listInBox(b.attachments, low, high, b.searched, [](uint32_t j) { return j; })
+               ? &b.searched
+               : nullptr;
+}
+
+const std::vector<uint32_t>* trianglesInBox(const Ship& s, Vec2 low, Vec2 high)
+{
+    // A triangle that touches the box has its midpoints within its own width and height of
+    // it, and no triangle is wider or higher than the widest.
+    Binding& b = editorBinding;
+    const double reach = b.widestTriangle;
+    const bool current = b.caughtUp == s.editStamp &&
+                         b.midpoints.points.size() == 3 * s.triangles.size() && reach < INFINITY;
+    return current && listInBox(b.midpoints, Vec2{low.x - reach, low.y - reach},
+                                Vec2{high.x + reach, high.y + reach}, b.shownTriangles,
+                                [](uint32_t id) { return id / 3; })
+               ? &b.shownTriangles
+               : nullptr;
 }

@@ -39,3 +39,8 @@ void adoptPreparedBinding(const Ship& s);
 // that of `s` as it stands or the box spans too many cells; then only looking at every
 // attachment tells. The list is good until the next frame's binding.
 const std::vector<uint32_t>* attachmentsInBox(const Ship& s, Vec2 low, Vec2 high);
+
+// The triangles of `s` that may touch the box from `low` to `high`, by index in list order,
+// found as attachmentsInBox finds attachments, by their edges' midpoints. Null as there, and
+// when more than a view's worth of triangles would be listed.
+const std::vector<uint32_t>* trianglesInBox(const Ship& s, Vec2 low, Vec2 high);

@@ -1,5 +1,6 @@
 #include "render/scene.h"
 
+#include "bind/binding.h"
 #include "render/cull.h"
 #include "render/gl_vertex.h"
 
@@ -55,17 +56,27 @@ void drawScene(const Ship& s, const WindowView& view)
     updateRunBoxes(triangleRuns, &triangles, triangles.size(), trianglePoints, s.changes.triangles,
                    s.changes.triangleCount, s.changes, s.editStamp);
     const WorldBox reach = viewReach(view, SHAPE_REACH_PIXELS);
-    // Every pass visits the same triangles in list order: those that may touch the window.
+    // Every pass visits the same triangles in list order: those that may touch the window,
+    // found through the binding's cells, or where they cannot tell, through the runs.
+    const std::vector<uint32_t>* inBox =
+        trianglesInBox(s, Vec2{reach.left, reach.bottom}, Vec2{reach.right, reach.top});
     const auto forEachTouching = [&](auto&& draw)
     {
-        forEachInTouchingRuns(triangleRuns, reach,
-                              [&](std::size_t i)
-                              {
-                                  if (triangleMayTouch(triangles[i], reach))
-                                  {
-                                      draw(triangles[i]);
-                                  }
-                              });
+        const auto visit = [&](std::size_t i)
+        {
+            if (triangleMayTouch(triangles[i], reach))
+            {
+                draw(triangles[i]);
+            }
+        };
+        if (inBox != nullptr)
+        {
+            std::for_each(inBox->begin(), inBox->end(), visit);
+        }
+        else
+        {
+            forEachInTouchingRuns(triangleRuns, reach, visit);
+        }
     };
 
     glClear(GL_COLOR_BUFFER_BIT);

@@ -387,9 +387,9 @@ void largeEdit(std::mt19937& rng, double spread)
 }
 } // namespace
 
-// The attachments the binding's cells give for a box around a random attachment, some with an
-// edge through it: in list order, and among them every attachment in the box and every one
-// the cells cannot hold. Returns how many lay in the box.
+// The attachments and triangles the binding's cells give for a box around a random attachment:
+// in list order, and among them every one in the box and every attachment the cells cannot
+// hold. Returns how many lay in the box.
 int expectBoxListsItsAttachments(std::mt19937& rng)
 {
     if (ship.attachments.empty())
@@ -426,6 +426,19 @@ int expectBoxListsItsAttachments(std::mt19937& rng)
             EXPECT_TRUE(std::binary_search(listed->begin(), listed->end(), j))
                 << "attachment " << j << " at (" << a.x << ", " << a.y << ")";
         }
+    }
+    // The triangles, where the cells can find them: every one whose box meets the box.
+    const std::vector<uint32_t>* triangles = trianglesInBox(ship, low, high);
+    for (uint32_t i = 0; triangles != nullptr && i < ship.triangles.size(); i++)
+    {
+        const Vec2* c = ship.triangles[i].corners;
+        const bool meets = std::max({c[0].x, c[1].x, c[2].x}) >= low.x &&
+                           std::min({c[0].x, c[1].x, c[2].x}) <= high.x &&
+                           std::max({c[0].y, c[1].y, c[2].y}) >= low.y &&
+                           std::min({c[0].y, c[1].y, c[2].y}) <= high.y;
+        inBox += meets;
+        EXPECT_TRUE(!meets || std::binary_search(triangles->begin(), triangles->end(), i))
+            << "triangle " << i;
     }
     return inBox;
 }
