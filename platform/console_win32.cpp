@@ -39,23 +39,26 @@ static bool usable(HANDLE handle)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
+// Copies the line, cut to LONGEST_LINE, with its line end into `text`; returns its length.
+static size_t endLine(char* text, const char* line, size_t length)
+{
+    length = length > LONGEST_LINE - 2 ? LONGEST_LINE - 2 : length;
+    std::memcpy(text, line, length);
+    text[length] = '\r';
+    text[length + 1] = '\n';
+    return length + 2;
+}
+
 // Puts a line into the queue; false when every slot is taken (the line is then counted as
 // dropped).
 static bool enqueue(LineQueue& queue, const char* line, size_t length)
 {
-    if (length > LONGEST_LINE - 2)
-    {
-        length = LONGEST_LINE - 2;
-    }
     AcquireSRWLockExclusive(&queue.lock);
     const bool room = queue.count < QUEUED_LINES;
     if (room)
     {
         const int slot = (queue.first + queue.count) % QUEUED_LINES;
-        std::memcpy(queue.text[slot], line, length);
-        queue.text[slot][length] = '\r';
-        queue.text[slot][length + 1] = '\n';
-        queue.length[slot] = length + 2;
+        queue.length[slot] = endLine(queue.text[slot], line, length);
         ++queue.count;
     }
     else
@@ -216,11 +219,7 @@ static void writeLine(LineQueue& queue, DWORD which, const char* line, size_t le
         return;
     }
     char text[LONGEST_LINE];
-    length = length > LONGEST_LINE - 2 ? LONGEST_LINE - 2 : length;
-    std::memcpy(text, line, length);
-    text[length] = '\r';
-    text[length + 1] = '\n';
-    writeWhole(handle, text, length + 2);
+    writeWhole(handle, text, endLine(text, line, length));
 }
 
 void startConsoleLines()

@@ -68,8 +68,6 @@ long long readSome(FileHandle handle, char* buffer, size_t capacity, unsigned lo
 // Writes all of `data`; `written` counts the bytes the system took, also when it fails.
 bool writeAll(FileHandle handle, const char* data, size_t size, size_t& written,
               unsigned long& failure);
-// The position the next write goes to.
-bool filePosition(FileHandle handle, uint64_t& position, unsigned long& failure);
 // Makes the file `length` bytes long, its end there.
 bool cutFile(FileHandle handle, uint64_t length, unsigned long& failure);
 bool flushFile(FileHandle handle, unsigned long& failure);

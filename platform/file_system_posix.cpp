@@ -40,16 +40,7 @@ bool isPermissionRefusal(unsigned long failure)
 static std::string folderOf(const std::string& path)
 {
     const size_t slash = path.rfind('/');
-    std::string folder = ".";
-    if (slash == 0)
-    {
-        folder = "/";
-    }
-    else if (slash != std::string::npos)
-    {
-        folder = path.substr(0, slash);
-    }
-    return folder;
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Gives up, like the system does, after 40 links.
@@ -80,28 +71,22 @@ bool followLinks(const std::string& path, std::string& target, unsigned long& fa
 
 static FileKind kindOfMode(mode_t mode)
 {
-    FileKind kind = FileKind::other;
-    if (S_ISREG(mode))
+    switch (mode & S_IFMT)
     {
-        kind = FileKind::regular;
+        case S_IFREG:
+            return FileKind::regular;
+        case S_IFDIR:
+            return FileKind::folder;
+        case S_IFIFO:
+            return FileKind::fifo;
+        case S_IFCHR:
+        case S_IFBLK:
+            return FileKind::device;
+        case S_IFSOCK:
+            return FileKind::socket;
+        default:
+            return FileKind::other;
     }
-    else if (S_ISDIR(mode))
-    {
-        kind = FileKind::folder;
-    }
-    else if (S_ISFIFO(mode))
-    {
-        kind = FileKind::fifo;
-    }
-    else if (S_ISCHR(mode) || S_ISBLK(mode))
-    {
-        kind = FileKind::device;
-    }
-    else if (S_ISSOCK(mode))
-    {
-        kind = FileKind::socket;
-    }
-    return kind;
 }
 
 bool pathKind(const std::string& path, FileKind& kind, unsigned long& failure)
@@ -186,33 +171,18 @@ bool createTemporary(const std::string& target, std::string& tempPath, FileHandl
     return true;
 }
 
-// The names of the extended attributes of a path or of an open file, each ended by a zero.
+// The names of the extended attributes of a path or of an open file, each ended by a zero. A
+// list that grows between the two calls fails, and the save then writes the file in place.
 static bool attributeNames(const char* path, int fd, std::vector<char>& names)
 {
-    for (int attempt = 0; attempt < 8; ++attempt)
-    {
-        const ssize_t size =
-            path != nullptr ? listxattr(path, nullptr, 0) : flistxattr(fd, nullptr, 0);
-        if (size < 0)
-        {
-            names.clear();
-            // A file system without extended attributes has none to keep.
-            return errno == ENOTSUP;
-        }
-        names.resize(static_cast<size_t>(size));
-        const ssize_t got = path != nullptr ? listxattr(path, names.data(), names.size())
-                                            : flistxattr(fd, names.data(), names.size());
-        if (got >= 0)
-        {
-            names.resize(static_cast<size_t>(got));
-            return true;
-        }
-        if (errno != ERANGE)
-        {
-            return false;
-        }
-    }
-    return false;
+    const ssize_t size = path != nullptr ? listxattr(path, nullptr, 0) : flistxattr(fd, nullptr, 0);
+    names.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    const ssize_t got = size <= 0         ? size
+                        : path != nullptr ? listxattr(path, names.data(), names.size())
+                                          : flistxattr(fd, names.data(), names.size());
+    names.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    // A file system without extended attributes has none to keep.
+    return got >= 0 || errno == ENOTSUP;
 }
 
 static bool containsName(const std::vector<char>& names, const char* name)
@@ -322,13 +292,6 @@ bool writeAll(FileHandle handle, const char* data, size_t size, size_t& written,
         written += static_cast<size_t>(n);
     }
     return true;
-}
-
-bool filePosition(FileHandle handle, uint64_t& position, unsigned long& failure)
-{
-    const off_t at = lseek(static_cast<int>(handle), 0, SEEK_CUR);
-    position = at >= 0 ? static_cast<uint64_t>(at) : 0;
-    return at >= 0 || failed(failure);
 }
 
 bool cutFile(FileHandle handle, uint64_t length, unsigned long& failure)

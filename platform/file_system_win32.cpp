@@ -8,23 +8,6 @@
 
 namespace
 {
-// A path as the system takes it, made on the stack: a call that gives a file up (a failed
-// save that ran out of memory) asks for no memory on the way.
-struct WidePath
-{
-    explicit WidePath(const std::string& path)
-    {
-        const int length = path.size() < 32767
-                               ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                                     static_cast<int>(path.size()), text, 32767)
-                               : 0;
-        text[length > 0 ? length : 0] = L'\0';
-        valid = length > 0;
-    }
-    wchar_t text[32768];
-    bool valid = false;
-};
-
 HANDLE toHandle(FileHandle handle)
 {
     return reinterpret_cast<HANDLE>(handle);
@@ -344,15 +327,6 @@ bool writeAll(FileHandle handle, const char* data, size_t size, size_t& written,
         }
     }
     return true;
-}
-
-bool filePosition(FileHandle handle, uint64_t& position, unsigned long& failure)
-{
-    LARGE_INTEGER at{};
-    const LARGE_INTEGER here{};
-    const bool ok = SetFilePointerEx(toHandle(handle), here, &at, FILE_CURRENT) != 0;
-    position = static_cast<uint64_t>(at.QuadPart);
-    return ok || failed(failure);
 }
 
 bool cutFile(FileHandle handle, uint64_t length, unsigned long& failure)

@@ -1,4 +1,5 @@
 #include "platform/run_end.h"
+#include "platform/text_utf16.h"
 
 #include <atomic>
 #include <windows.h>
@@ -27,10 +28,10 @@ BOOL WINAPI onConsoleEvent(DWORD)
 
 void removeHeldFile(const char* path)
 {
-    static wchar_t wide[32768];
-    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 32768) > 0)
+    const WidePath wide(path);
+    if (wide.valid)
     {
-        DeleteFileW(wide);
+        DeleteFileW(wide.text);
     }
 }
 

@@ -9,10 +9,10 @@
 // Makes `path` a folder unless it is one. Under %LOCALAPPDATA% it is the user's own already.
 static bool makeFolder(const std::string& path, std::string& error)
 {
-    const std::wstring wide = widen(path);
-    if (CreateDirectoryW(wide.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+    const WidePath wide(path);
+    if (CreateDirectoryW(wide.text, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
     {
-        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        const DWORD attributes = GetFileAttributesW(wide.text);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         {
             return true;

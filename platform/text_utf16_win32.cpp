@@ -1,19 +1,16 @@
 #include "platform/text_utf16.h"
 
+#include <cstring>
 #include <windows.h>
 
-std::wstring widen(const std::string& text)
+WidePath::WidePath(const char* path)
 {
-    std::wstring wide;
-    const int size = static_cast<int>(text.size());
-    const int length =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (length > 0)
-    {
-        wide.assign(static_cast<size_t>(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], length);
-    }
-    return wide;
+    const size_t size = std::strlen(path);
+    const int length = size < 32767 ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path,
+                                                          static_cast<int>(size), text, 32767)
+                                    : 0;
+    text[length > 0 ? length : 0] = L'\0';
+    valid = length > 0;
 }
 
 int widenInto(const char* text, size_t size, wchar_t* wide, int capacity)

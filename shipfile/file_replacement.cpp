@@ -186,6 +186,7 @@ bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t
     unsigned long failure = 0;
     const bool ok = writeAll(replacement.handle, data, size, written, failure);
     replacement.changed = replacement.changed || (replacement.inPlace && written > 0);
+    replacement.length += written;
     if (!ok)
     {
         const std::string& path = replacement.inPlace ? replacement.target : replacement.tempPath;
@@ -209,12 +210,9 @@ bool commitFileReplacement(FileReplacement& replacement, std::string& error)
     {
         // The rewrite went over the old bytes from the start; the file is cut to the new
         // length once everything is written, which changes it too, if only at its end.
-        uint64_t length = 0;
-        step = "writing";
-        ok = filePosition(handle, length, failure);
-        r.changed = r.changed || !ok || length != r.oldSize;
-        ok = ok && cutFile(handle, length, failure);
-        step = ok ? "flushing" : step;
+        r.changed = r.changed || r.length != r.oldSize;
+        ok = cutFile(handle, r.length, failure);
+        step = ok ? "flushing" : "writing";
     }
     ok = ok && flushFile(handle, failure);
     unsigned long closeFailure = 0;

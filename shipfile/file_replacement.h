@@ -17,6 +17,7 @@ struct FileReplacement
     int hold = -1;        // the temporary file's slot for removal at an end of the run
     bool inPlace = false; // the target itself is written over, from its first byte
     uint64_t oldSize = 0; // in place: the target's length before the save, to cut back to
+    uint64_t length = 0;  // in place: the bytes written so far, from the first, to cut to
     bool changed = false; // in place: a byte of the target may differ from the old file
 };
 
