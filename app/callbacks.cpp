@@ -44,26 +44,7 @@ void onDisplay()
 void onKeyboard(unsigned char character, int, int)
 {
     sampleKeysForEvent();
-    noteEventModifiers(glutGetModifiers());
-    noteCharacterKey(character, true);
     keyboardCommand(character);
-}
-
-void onKeyboardUp(unsigned char character, int, int)
-{
-    sampleKeysForEvent();
-    noteEventModifiers(glutGetModifiers());
-    noteCharacterKey(character, false);
-}
-
-void onEntry(int state)
-{
-    // Without the pointer the window no longer gets the keyboard, so a key released
-    // elsewhere would otherwise stay down here.
-    if (state == GLUT_LEFT)
-    {
-        releaseAllKeys();
-    }
 }
 
 void onReshape(int width, int height)
@@ -86,9 +67,7 @@ void onMouse(int button, int state, int x, int y)
     {
         return;
     }
-    // The toolkit's modifier report is exact here (not in the motion callback).
     sampleKeysForEvent();
-    noteEventModifiers(glutGetModifiers());
     const PointerButton pointer =
         button == GLUT_LEFT_BUTTON ? PointerButton::Left : PointerButton::Right;
     handlePointerButton(pointer, state == GLUT_DOWN, x, y);

@@ -19,9 +19,6 @@ void onReshape(int width, int height);
 void onMouse(int button, int state, int x, int y);
 void onMotion(int x, int y);
 
-// These only keep the key state in step with the keyboard; they carry no command.
-void onKeyboardUp(unsigned char character, int x, int y);
-void onEntry(int state);
 // A window that another program destroys is hidden first, and no longer drawn: each time the
 // window is hidden, the editor makes sure it still exists.
 void onWindowStatus(int state);

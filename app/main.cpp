@@ -35,10 +35,6 @@ int main(int argc, char** argv)
     glutReshapeFunc(onReshape);
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);
-
-    // Key releases and the keyboard's loss, which the key state hears of.
-    glutKeyboardUpFunc(onKeyboardUp);
-    glutEntryFunc(onEntry);
     glutWindowStatusFunc(onWindowStatus);
     glutCloseFunc(onClose);
     // A timer, not the frame, so an end asked for reaches a window that draws no frames.

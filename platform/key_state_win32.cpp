@@ -21,7 +21,7 @@ static int virtualKeyOf(Key key)
 }
 
 // Windows keeps the state of every key as of the message being handled, so the editor asks
-// it directly and the notes from the windowing layer have nothing to add.
+// it directly.
 bool isKeyDown(Key key)
 {
     // The high-order bit of the result is set while the key is held.
@@ -29,9 +29,3 @@ bool isKeyDown(Key key)
 }
 
 void sampleKeysForEvent() {}
-
-void noteEventModifiers(int) {}
-
-void noteCharacterKey(unsigned char, bool) {}
-
-void releaseAllKeys() {}

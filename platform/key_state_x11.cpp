@@ -7,14 +7,10 @@
 
 // The key state as of the event being handled. At each event the server's keymap is asked for
 // (one round trip) and the key changes still queued behind the event are taken back out of
-// it. Only where there is no window (the unit tests) do the toolkit's reports stand in.
+// it.
 
 namespace
 {
-constexpr int MODIFIER_SHIFT = 1;
-constexpr int MODIFIER_CTRL = 2;
-constexpr unsigned char TAB_CHARACTER = 9;
-
 struct KeyState
 {
     bool shift = false;
@@ -125,12 +121,6 @@ void learnKeyCodes(Display* display)
         XFreeModifiermap(modifiers);
     }
 }
-
-// Once the keymap has been sampled it is the whole truth; the notes only stand in without it.
-bool keymapSampled()
-{
-    return codes.display != nullptr;
-}
 } // namespace
 
 void sampleKeysForEvent()
@@ -170,27 +160,4 @@ bool isKeyDown(Key key)
             return keys.tab;
     }
     return false;
-}
-
-void noteEventModifiers(int modifierBits)
-{
-    if (!keymapSampled())
-    {
-        keys.shift = (modifierBits & MODIFIER_SHIFT) != 0;
-        keys.control = (modifierBits & MODIFIER_CTRL) != 0;
-    }
-}
-
-void noteCharacterKey(unsigned char character, bool down)
-{
-    // Without a keymap Control + I cannot be told from Tab; this is the best guess then.
-    if (!keymapSampled() && character == TAB_CHARACTER)
-    {
-        keys.tab = down;
-    }
-}
-
-void releaseAllKeys()
-{
-    keys = KeyState{};
 }

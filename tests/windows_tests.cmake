@@ -1,7 +1,7 @@
 # The Windows build's tests, each run under Wine (scripts/with-wine, one Wine prefix for the
-# whole run). The tests of the key tracking from the toolkit's events, of POSIX files and
-# processes and of the X11 editor stay with the Linux build; keyboard_test and pointer_edit_test
-# here also check that the key state reaches the editor through the platform's own query.
+# whole run). The tests of POSIX files and processes and of the X11 editor stay with the Linux
+# build; keyboard_test and pointer_edit_test here check that the key state reaches the editor
+# through the platform's own query, as on Linux they do through the X server's keymap.
 # Each program starts Wine once, which takes seconds, so each is one CTest test rather than one
 # per test case.
 set(GANTRIX_WINE ${PROJECT_SOURCE_DIR}/scripts/with-wine)
