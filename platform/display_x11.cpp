@@ -114,36 +114,30 @@ static bool checkOpenGlApart(const char* name, const char* shown, std::string& r
         _exit(0); // the connection goes with the process, without the driver's clean-up
     }
     close(ends[1]);
-    std::string found;
+    // The child writes its few bytes before it ends, so the pipe never makes it wait.
+    int status = 0;
     bool ended = child < 0;
-    for (int waited = 0; !ended && waited < 10000; waited += 100)
+    for (int waited = 0; !ended && waited < 10000; waited += 10)
     {
-        pollfd in = {ends[0], POLLIN, 0};
-        if (poll(&in, 1, 100) == 1)
-        {
-            char buffer[256];
-            const ssize_t n = read(ends[0], buffer, sizeof buffer);
-            ended = n == 0 || (n < 0 && errno != EINTR);
-            found.append(buffer, static_cast<size_t>(n > 0 ? n : 0));
-        }
-    }
-    close(ends[0]);
-    if (child > 0)
-    {
+        ended = waitpid(child, &status, WNOHANG) == child;
         if (!ended)
         {
-            kill(child, SIGKILL);
-        }
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR)
-        {
+            usleep(10000);
         }
     }
-    if (!ended || found.empty())
+    if (!ended)
+    {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    char found[512];
+    const ssize_t n = ended && child > 0 ? read(ends[0], found, sizeof found) : 0;
+    close(ends[0]);
+    if (n <= 0)
     {
         return true;
     }
-    reason = found;
+    reason.assign(found, static_cast<size_t>(n));
     return false;
 }
 
@@ -199,19 +193,6 @@ static void releaseDisplay()
     }
 }
 
-// Writes one line to standard error, or drops it if the descriptor cannot take it now: the
-// program is about to end, and a stderr nobody reads must not keep it from ending. The callers
-// format on the stack, as they run inside a failed Xlib call.
-static void writeEndingLine(const char* line)
-{
-    pollfd out = {STDERR_FILENO, POLLOUT, 0};
-    if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0)
-    {
-        const ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
-        (void)ignored;
-    }
-}
-
 static void (*lastWordsOnLoss)() = nullptr;
 
 void setDisplayLostLastWords(void (*lastWords)())
@@ -219,15 +200,25 @@ void setDisplayLostLastWords(void (*lastWords)())
     lastWordsOnLoss = lastWords;
 }
 
-// Runs the editor's last words once: a failure inside them must not call them again.
-static void sayLastWords()
+// Writes the line to standard error, or drops it if the descriptor cannot take it now: a stderr
+// nobody reads must not keep the program from ending. Then runs the editor's last words once (a
+// failure inside them comes back here, and must not call them again) and ends the program. The
+// callers format on the stack, as they run inside a failed Xlib call.
+[[noreturn]] static void endWithLine(const char* line)
 {
+    pollfd out = {STDERR_FILENO, POLLOUT, 0};
+    if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0)
+    {
+        const ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
+        (void)ignored;
+    }
     void (*lastWords)() = lastWordsOnLoss;
     lastWordsOnLoss = nullptr;
     if (lastWords != nullptr)
     {
         lastWords();
     }
+    _exit(1);
 }
 
 // Xlib calls this from whichever call found the connection broken, and ends the program if it
@@ -237,9 +228,7 @@ static int onConnectionLost(Display* display)
     char line[512];
     std::snprintf(line, sizeof line, "gantrix: lost the connection to the X display '%s'\n",
                   display != nullptr ? DisplayString(display) : "");
-    writeEndingLine(line);
-    sayLastWords();
-    _exit(1);
+    endWithLine(line);
 }
 
 // Any error from the server ends the editor, as Xlib's own handler would, but with one line:
@@ -263,9 +252,7 @@ static int onRequestFailed(Display* display, XErrorEvent* event)
         std::snprintf(line, sizeof line, "gantrix: X display '%s' refused a request: %s\n", name,
                       text);
     }
-    writeEndingLine(line);
-    sayLastWords();
-    _exit(1);
+    endWithLine(line);
 }
 
 // From now on a lost connection to the X server, or a request it refuses, ends the editor
