@@ -11,22 +11,16 @@
 
 namespace
 {
-struct KeyState
-{
-    bool shift = false;
-    bool control = false;
-    bool tab = false;
-};
+constexpr int KEYS = 3; // Shift, Control and Tab, in the order of Key
 
-KeyState keys;
+// Each key's state as of the event being handled, by Key.
+bool keyDown[KEYS] = {};
 
-// The key codes that act as Tab, Shift and Control on one connection, learned once.
+// The key codes that act as each Key on one connection, learned once.
 struct KeyCodes
 {
     Display* display = nullptr; // the connection they were learned on; none yet
-    bool tab[256] = {};
-    bool shift[256] = {};
-    bool control[256] = {};
+    bool actsAs[KEYS][256] = {};
 };
 
 KeyCodes codes;
@@ -102,7 +96,7 @@ void learnKeyCodes(Display* display)
         for (int keycode = first; keycode <= last && keycode < 256; keycode++)
         {
             const KeySym* syms = map + (keycode - first) * perCode;
-            codes.tab[keycode] = perCode > 0 && syms[0] == XK_Tab;
+            codes.actsAs[static_cast<int>(Key::Tab)][keycode] = perCode > 0 && syms[0] == XK_Tab;
         }
         XFree(map);
     }
@@ -115,8 +109,8 @@ void learnKeyCodes(Display* display)
         {
             const int shift = modifiers->modifiermap[ShiftMapIndex * per + i];
             const int control = modifiers->modifiermap[ControlMapIndex * per + i];
-            codes.shift[shift & 0xFF] = shift != 0;
-            codes.control[control & 0xFF] = control != 0;
+            codes.actsAs[static_cast<int>(Key::Shift)][shift & 0xFF] = shift != 0;
+            codes.actsAs[static_cast<int>(Key::Control)][control & 0xFF] = control != 0;
         }
         XFreeModifiermap(modifiers);
     }
@@ -143,21 +137,13 @@ void sampleKeysForEvent()
     walk.keymap = &keymap;
     XEvent unused;
     XCheckIfEvent(display, &unused, takeBackQueuedKey, reinterpret_cast<XPointer>(&walk));
-    keys.shift = keymap.anyDown(codes.shift);
-    keys.control = keymap.anyDown(codes.control);
-    keys.tab = keymap.anyDown(codes.tab);
+    for (int key = 0; key < KEYS; key++)
+    {
+        keyDown[key] = keymap.anyDown(codes.actsAs[key]);
+    }
 }
 
 bool isKeyDown(Key key)
 {
-    switch (key)
-    {
-        case Key::Shift:
-            return keys.shift;
-        case Key::Control:
-            return keys.control;
-        case Key::Tab:
-            return keys.tab;
-    }
-    return false;
+    return keyDown[static_cast<int>(key)];
 }
