@@ -366,11 +366,8 @@ void largeEdit(std::mt19937& rng, double spread)
             addTriangle(randomTriangle(rng, s.triangles, spread * 40));
             if (i % 8 == 0)
             {
-                Attachment a;
                 const Vec2 p = mid(s.triangles.back(), pick(rng, 0, 2));
-                a.x = p.x + 0.78125 * pick(rng, -8, 8);
-                a.y = p.y;
-                addAttachment(a);
+                addAttachment(Attachment{0, p.x + 0.78125 * pick(rng, -8, 8), p.y});
             }
         }
         return;
@@ -542,11 +539,8 @@ TEST(BindGrid, GrowthRefusedMemoryLeavesTheShipWhole)
         else
         {
             appendTriangle(ship, randomTriangle(rng, ship.triangles, 60));
-            Attachment a;
             const Vec2 p = randomPlace(rng, ship.triangles, 60);
-            a.x = p.x;
-            a.y = p.y;
-            appendAttachment(ship, a);
+            appendAttachment(ship, Attachment{0, p.x, p.y});
         }
         allocationsLeft = 0;
         frame();

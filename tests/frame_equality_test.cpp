@@ -356,11 +356,7 @@ struct ShipMaker
             for (const Vec2 at : {Vec2{ox + 6e9, oy}, Vec2{-1e38, oy + 100}, Vec2{NAN, oy},
                                   Vec2{ox + 50, INFINITY}})
             {
-                Attachment a;
-                a.key = 'Q';
-                a.x = at.x;
-                a.y = at.y;
-                s.attachments.insert(s.attachments.begin() + pick(20), a);
+                s.attachments.insert(s.attachments.begin() + pick(20), Attachment{'Q', at.x, at.y});
             }
         }
         for (int i = pick(3); i > 0; i--)
@@ -489,11 +485,8 @@ TEST(FrameEquality, CrowdedMarkersEqualMarkersDrawnOneAfterAnother)
         {
             for (double x = ox + 4; x < ox + 300; x += 12)
             {
-                Attachment a;
-                a.key = static_cast<unsigned char>(std::uniform_int_distribution<int>(1, 255)(rng));
-                a.x = x;
-                a.y = y;
-                s.attachments.push_back(a);
+                const int key = std::uniform_int_distribution<int>(1, 255)(rng);
+                s.attachments.push_back(Attachment{static_cast<unsigned char>(key), x, y});
             }
         }
         for (double x = ox + 10; x < ox + 290; x += 40)
@@ -504,20 +497,15 @@ TEST(FrameEquality, CrowdedMarkersEqualMarkersDrawnOneAfterAnother)
                 // and bound to it a marker whose ring lies under the arm of the next marker.
                 const double mx = x + 12.5;
                 s.triangles.push_back(tri({mx + 2, y - 24}, {mx + 14, y - 24}, {mx + 8, y - 34}));
-                Attachment under;
-                under.key = 'u';
-                under.x = mx + 2.0;
-                under.y = y - 14.0;
-                under.modeFlag = true;
-                s.attachments.push_back(under);
+                s.attachments.push_back(
+                    Attachment{'u', mx + 2.0, y - 14.0, NO_EDGE, NO_EDGE, true});
                 s.triangles.push_back(tri({x, y}, {x + 25, y}, {x, y + 25}));
                 for (int k = 0; k < 3; k++)
                 {
                     const Vec2 m = edgeMidpoint(s.triangles.back(), k);
-                    Attachment a;
-                    a.key = static_cast<unsigned char>('A' + k);
-                    a.x = m.x + (k == 0 ? -3.0 : uniform(-5.0, 5.0));
-                    a.y = m.y + (k == 0 ? 3.0 : uniform(-5.0, 5.0));
+                    const double dx = k == 0 ? -3.0 : uniform(-5.0, 5.0);
+                    const double dy = k == 0 ? 3.0 : uniform(-5.0, 5.0);
+                    Attachment a{static_cast<unsigned char>('A' + k), m.x + dx, m.y + dy};
                     a.modeFlag = k == 1;
                     s.attachments.push_back(a);
                     if (k == 2)
@@ -564,11 +552,8 @@ TEST(FrameEquality, FramesAskForNoMemory)
         const double x = (i % 20) * 12.5 - 100;
         const double y = (i / 20) * 12.5 - 100;
         triangles.push_back(tri({x, y}, {x + 12.5, y}, {x, y + 12.5}));
-        Attachment a;
-        a.key = static_cast<unsigned char>('a' + i % 26);
-        a.x = x + 6.0;
-        a.y = y - 1.0;
-        attachments.push_back(a);
+        attachments.push_back(
+            Attachment{static_cast<unsigned char>('a' + i % 26), x + 6.0, y - 1.0});
     }
     useShip(triangles, attachments);
     const Vec2 corner = ship.triangles[210].corners[0];
