@@ -26,32 +26,21 @@ static bool makeFolder(const std::string& path, std::string& error)
 
 bool recoveryFolder(std::string& folder, std::string& error)
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base;
     // A relative XDG_STATE_HOME is to be ignored, as for every XDG folder.
-    if (state != nullptr && state[0] == '/')
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const bool fromState = state != nullptr && state[0] == '/';
+    if (!fromState && (home == nullptr || home[0] != '/'))
     {
-        base = state;
+        error = "neither XDG_STATE_HOME nor HOME names a folder";
+        return false;
     }
-    else
-    {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] != '/')
-        {
-            error = "neither XDG_STATE_HOME nor HOME names a folder";
-            return false;
-        }
-        base = std::string(home) + "/.local";
-        if (!makeFolder(base, error))
-        {
-            return false;
-        }
-        base += "/state";
-    }
-    // The parents made on the way are the user's own; only the last is private to them.
+    const std::string local = fromState ? std::string() : std::string(home) + "/.local";
+    const std::string base = fromState ? std::string(state) : local + "/state";
+    // Each folder made on the way is private to the user, as the desktop's state folders are.
     folder = base + "/gantrix/recovery";
-    return makeFolder(base, error) && makeFolder(base + "/gantrix", error) &&
-           makeFolder(folder, error);
+    return (fromState || makeFolder(local, error)) && makeFolder(base, error) &&
+           makeFolder(base + "/gantrix", error) && makeFolder(folder, error);
 }
 
 bool localTime(int64_t seconds, std::tm& local)
