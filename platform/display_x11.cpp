@@ -114,12 +114,15 @@ static bool checkOpenGlApart(const char* name, const char* shown, std::string& r
         _exit(0); // the connection goes with the process, without the driver's clean-up
     }
     close(ends[1]);
-    // The child writes its few bytes before it ends, so the pipe never makes it wait.
+    // The child writes its few bytes before it ends, so the pipe never makes it wait. Where
+    // the editor was started with SIGCHLD ignored, the system reaps the child itself, and the
+    // wait then finds no child once it has ended.
     int status = 0;
     bool ended = child < 0;
     for (int waited = 0; !ended && waited < 10000; waited += 10)
     {
-        ended = waitpid(child, &status, WNOHANG) == child;
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        ended = done == child || (done < 0 && errno == ECHILD);
         if (!ended)
         {
             usleep(10000);
