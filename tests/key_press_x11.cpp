@@ -6,14 +6,12 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-// The commands under test ask the key state as the editor does at an event, so these programs
-// open the editor's window on their own X server.
+// The key state is the editor window's, on the test's own X server.
 static ::testing::Environment* const editorWindow =
     ::testing::AddGlobalTestEnvironment(new EditorWindowEnvironment);
 
-// The key goes down or up on the X server, as a user's would, and the editor learns it from the
-// server's keymap, as it does at every event. The events the key sends the window are dropped:
-// the test calls the commands itself.
+// A real key on the server, which the editor learns from the keymap as at every event; the
+// window's key events are dropped, as the test calls the commands itself.
 void pressKey(Key key, bool down)
 {
     Display* display = glXGetCurrentDisplay();
