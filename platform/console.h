@@ -22,3 +22,8 @@ void writeStatusLine(const char* line);
 void writeErrorLine(const std::string& line);
 // The same for a line that is a literal; it takes no memory, so it can report running out.
 void writeErrorLine(const char* line);
+
+// Ends the program with status 1 once the lines written so far are out (on Windows, within the
+// wait the end of the program gives them), without other libraries' clean-up: it is called from
+// inside a failed call of the toolkit or of the display's library.
+[[noreturn]] void exitAfterLines();

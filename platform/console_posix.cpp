@@ -49,3 +49,8 @@ void writeErrorLine(const char* line)
 {
     writeLine(STDERR_FILENO, line, std::strlen(line));
 }
+
+void exitAfterLines()
+{
+    _exit(1);
+}

@@ -241,3 +241,9 @@ void writeErrorLine(const char* line)
 {
     writeLine(errorLines, STD_ERROR_HANDLE, line, std::strlen(line));
 }
+
+void exitAfterLines()
+{
+    drainAtExit();
+    _exit(1);
+}
