@@ -24,6 +24,31 @@ std::string pathInFolder(const std::string& folder, const std::string& name)
     return (fs::u8path(folder) / fs::u8path(name)).u8string();
 }
 
+bool makePrivateFolders(const std::string& top, const std::string& below, std::string& folder,
+                        std::string& error)
+{
+    fs::path path = fs::u8path(top);
+    const fs::path inner = fs::u8path(below);
+    for (auto part = inner.begin();; path /= *part++)
+    {
+        std::error_code failure;
+        if (fs::create_directory(path, failure))
+        {
+            fs::permissions(path, fs::perms::owner_all, failure);
+        }
+        if (failure)
+        {
+            error = "cannot make the folder " + path.u8string() + ": " + failure.message();
+            return false;
+        }
+        if (part == inner.end())
+        {
+            folder = path.u8string();
+            return true;
+        }
+    }
+}
+
 // The file system's clock need not count from 1970: its times are taken as a distance from
 // its now, laid off from the system clock's now.
 static int64_t unixSeconds(fs::file_time_type written)

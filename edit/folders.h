@@ -13,6 +13,12 @@ bool workingFolder(std::string& folder, std::string& error);
 // `name` in `folder`, with the system's separator.
 std::string pathInFolder(const std::string& folder, const std::string& name);
 
+// Makes `top` and each folder on the relative path `below` in it, as far as they are not there
+// yet, each folder made the user's alone (mode 0700 where the system has modes); `folder` is the
+// innermost.
+bool makePrivateFolders(const std::string& top, const std::string& below, std::string& folder,
+                        std::string& error);
+
 // One regular file of a folder: its name and when it was last written (seconds since 1970).
 struct FolderFile
 {

@@ -346,10 +346,13 @@ void tellOfCopy(const std::string& folder, const FolderFile& copy)
 bool prepareRecovery()
 {
     RecoveryState& r = recovery;
+    std::string top;
+    std::string below;
     std::string folder;
     std::string working;
     std::string error;
-    if (!recoveryFolder(folder, error) || !workingFolder(working, error))
+    if (!recoveryFolder(top, below, error) || !makePrivateFolders(top, below, folder, error) ||
+        !workingFolder(working, error))
     {
         sayFailureOnce(error);
         return false;

@@ -18,10 +18,13 @@ void startConsoleLines();
 // Writes one status line ("SAVED!", "LOADED!") to standard output.
 void writeStatusLine(const char* line);
 
-// Writes one error line (given without its newline) to standard error.
-void writeErrorLine(const std::string& line);
-// The same for a line that is a literal; it takes no memory, so it can report running out.
+// Writes one error line (given without its newline) to standard error. The line as a literal
+// takes no memory, so it can report running out.
 void writeErrorLine(const char* line);
+inline void writeErrorLine(const std::string& line)
+{
+    writeErrorLine(line.c_str());
+}
 
 // Ends the program with status 1 once the lines written so far are out (on Windows, within the
 // wait the end of the program gives them), without other libraries' clean-up: it is called from

@@ -40,11 +40,6 @@ void writeStatusLine(const char* line)
     writeLine(STDOUT_FILENO, line, std::strlen(line));
 }
 
-void writeErrorLine(const std::string& line)
-{
-    writeLine(STDERR_FILENO, line.data(), line.size());
-}
-
 void writeErrorLine(const char* line)
 {
     writeLine(STDERR_FILENO, line, std::strlen(line));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <windows.h>
 
 // A longer line is cut to this many bytes, line end included.
@@ -145,32 +146,25 @@ static void startWriter(LineQueue& queue)
     }
 }
 
-// True once the queue is empty or `deadline` (a GetTickCount64 time) has passed.
-static bool waitUntilEmpty(LineQueue& queue, ULONGLONG deadline)
+static bool isEmpty(LineQueue& queue)
 {
-    for (;;)
-    {
-        AcquireSRWLockShared(&queue.lock);
-        const bool empty = queue.count == 0 || !queue.threadRunning;
-        ReleaseSRWLockShared(&queue.lock);
-        if (empty)
-        {
-            return true;
-        }
-        if (GetTickCount64() >= deadline)
-        {
-            return false;
-        }
-        Sleep(5);
-    }
+    AcquireSRWLockShared(&queue.lock);
+    const bool empty = queue.count == 0 || !queue.threadRunning;
+    ReleaseSRWLockShared(&queue.lock);
+    return empty;
 }
 
 // At the end of the program the queues go out, within EXIT_DRAIN_MS.
 static void drainAtExit()
 {
     const ULONGLONG deadline = GetTickCount64() + EXIT_DRAIN_MS;
-    waitUntilEmpty(errorLines, deadline);
-    waitUntilEmpty(outputLines, deadline);
+    for (LineQueue* queue : {&errorLines, &outputLines})
+    {
+        while (!isEmpty(*queue) && GetTickCount64() < deadline)
+        {
+            Sleep(5);
+        }
+    }
 }
 
 // A copy of a standard handle that only this file closes (never: it lives as long as the
@@ -230,11 +224,6 @@ void startConsoleLines()
 void writeStatusLine(const char* line)
 {
     writeLine(outputLines, STD_OUTPUT_HANDLE, line, std::strlen(line));
-}
-
-void writeErrorLine(const std::string& line)
-{
-    writeLine(errorLines, STD_ERROR_HANDLE, line.data(), line.size());
 }
 
 void writeErrorLine(const char* line)

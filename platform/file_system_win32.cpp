@@ -260,8 +260,6 @@ bool copyFileFacts(const std::string& target, FileHandle, const std::string& tem
 bool openFileFacts(FileHandle handle, FileKind& kind, uint64_t& size, unsigned long& failure)
 {
     const HANDLE file = toHandle(handle);
-    failure = 0;
-    size = 0;
     SetLastError(NO_ERROR);
     const DWORD type = GetFileType(file);
     if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
@@ -274,23 +272,11 @@ bool openFileFacts(FileHandle handle, FileKind& kind, uint64_t& size, unsigned l
     {
         return failed(failure);
     }
-    kind = FileKind::regular;
-    if (type == FILE_TYPE_PIPE)
-    {
-        kind = FileKind::pipe;
-    }
-    else if (type == FILE_TYPE_CHAR)
-    {
-        kind = FileKind::device;
-    }
-    else if (type != FILE_TYPE_DISK || !known)
-    {
-        kind = FileKind::other;
-    }
-    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    {
-        kind = FileKind::folder;
-    }
+    kind = type == FILE_TYPE_PIPE                                    ? FileKind::pipe
+           : type == FILE_TYPE_CHAR                                  ? FileKind::device
+           : type != FILE_TYPE_DISK || !known                        ? FileKind::other
+           : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::folder
+                                                                     : FileKind::regular;
     size = known ? (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow : 0;
     return true;
 }

@@ -13,6 +13,31 @@ namespace
 {
 constexpr int KEYS = 3; // Shift, Control and Tab, in the order of Key
 
+// A set of the 256 key codes, a bit each, as XQueryKeymap gives the keys held.
+struct KeyBits
+{
+    char bits[32] = {};
+
+    bool has(int code) const
+    {
+        return (bits[code >> 3] >> (code & 7) & 1) != 0;
+    }
+    void put(int code, bool on)
+    {
+        const int bit = 1 << (code & 7);
+        bits[code >> 3] = static_cast<char>(on ? bits[code >> 3] | bit : bits[code >> 3] & ~bit);
+    }
+    bool meets(const KeyBits& other) const
+    {
+        bool met = false;
+        for (int i = 0; i < 32; i++)
+        {
+            met = met || (bits[i] & other.bits[i]) != 0;
+        }
+        return met;
+    }
+};
+
 // Each key's state as of the event being handled, by Key.
 bool keyDown[KEYS] = {};
 
@@ -20,36 +45,10 @@ bool keyDown[KEYS] = {};
 struct KeyCodes
 {
     Display* display = nullptr; // the connection they were learned on; none yet
-    bool actsAs[KEYS][256] = {};
+    KeyBits actsAs[KEYS];
 };
 
 KeyCodes codes;
-
-// A keymap of 256 key bits, as XQueryKeymap gives it.
-struct Keymap
-{
-    char bits[32] = {};
-
-    bool isDown(int keycode) const
-    {
-        return (bits[keycode >> 3] & (1 << (keycode & 7))) != 0;
-    }
-    void set(int keycode, bool down)
-    {
-        const char bit = static_cast<char>(1 << (keycode & 7));
-        bits[keycode >> 3] =
-            static_cast<char>(down ? (bits[keycode >> 3] | bit) : (bits[keycode >> 3] & ~bit));
-    }
-    bool anyDown(const bool* wanted) const
-    {
-        bool found = false;
-        for (int keycode = 0; keycode < 256 && !found; keycode++)
-        {
-            found = wanted[keycode] && isDown(keycode);
-        }
-        return found;
-    }
-};
 
 // The walk over the events queued behind the one being handled: only the first `remaining`,
 // those that came before the keymap's reply. The first queued change of a key tells what the
@@ -57,8 +56,8 @@ struct Keymap
 struct QueueWalk
 {
     int remaining = 0;
-    bool changed[256] = {};
-    Keymap* keymap = nullptr;
+    KeyBits changed;
+    KeyBits* keymap = nullptr;
 };
 
 Bool takeBackQueuedKey(Display*, XEvent* event, XPointer argument)
@@ -69,14 +68,11 @@ Bool takeBackQueuedKey(Display*, XEvent* event, XPointer argument)
         return False;
     }
     walk.remaining--;
-    if (event->type == KeyPress || event->type == KeyRelease)
+    const int keycode = static_cast<int>(event->xkey.keycode) & 0xFF;
+    if ((event->type == KeyPress || event->type == KeyRelease) && !walk.changed.has(keycode))
     {
-        const int keycode = static_cast<int>(event->xkey.keycode) & 0xFF;
-        if (!walk.changed[keycode])
-        {
-            walk.changed[keycode] = true;
-            walk.keymap->set(keycode, event->type == KeyRelease);
-        }
+        walk.changed.put(keycode, true);
+        walk.keymap->put(keycode, event->type == KeyRelease);
     }
     return False; // takes nothing off the queue
 }
@@ -96,7 +92,7 @@ void learnKeyCodes(Display* display)
         for (int keycode = first; keycode <= last && keycode < 256; keycode++)
         {
             const KeySym* syms = map + (keycode - first) * perCode;
-            codes.actsAs[static_cast<int>(Key::Tab)][keycode] = perCode > 0 && syms[0] == XK_Tab;
+            codes.actsAs[static_cast<int>(Key::Tab)].put(keycode, perCode > 0 && syms[0] == XK_Tab);
         }
         XFree(map);
     }
@@ -109,8 +105,8 @@ void learnKeyCodes(Display* display)
         {
             const int shift = modifiers->modifiermap[ShiftMapIndex * per + i];
             const int control = modifiers->modifiermap[ControlMapIndex * per + i];
-            codes.actsAs[static_cast<int>(Key::Shift)][shift & 0xFF] = shift != 0;
-            codes.actsAs[static_cast<int>(Key::Control)][control & 0xFF] = control != 0;
+            codes.actsAs[static_cast<int>(Key::Shift)].put(shift & 0xFF, shift != 0);
+            codes.actsAs[static_cast<int>(Key::Control)].put(control & 0xFF, control != 0);
         }
         XFreeModifiermap(modifiers);
     }
@@ -130,7 +126,7 @@ void sampleKeysForEvent()
     }
     // The reply comes after every event the server sent before it, so once it is in, the
     // queue holds exactly the events between the one being handled and the reply.
-    Keymap keymap;
+    KeyBits keymap;
     XQueryKeymap(display, keymap.bits);
     QueueWalk walk;
     walk.remaining = XEventsQueued(display, QueuedAlready);
@@ -139,7 +135,7 @@ void sampleKeysForEvent()
     XCheckIfEvent(display, &unused, takeBackQueuedKey, reinterpret_cast<XPointer>(&walk));
     for (int key = 0; key < KEYS; key++)
     {
-        keyDown[key] = keymap.anyDown(codes.actsAs[key]);
+        keyDown[key] = keymap.meets(codes.actsAs[key]);
     }
 }
 

@@ -8,10 +8,10 @@
 // state_folder_win32.cpp. Paths are UTF-8; every failure comes back as a one-line reason in
 // `error`; nothing here prints.
 
-// The folder for the editor's recovery copies, made as needed (private to the user, mode 0700
-// where the system has modes): $XDG_STATE_HOME/gantrix/recovery, else
-// $HOME/.local/state/gantrix/recovery; on Windows %LOCALAPPDATA%\Gantrix\recovery.
-bool recoveryFolder(std::string& folder, std::string& error);
+// Where the editor's recovery copies go: the folder `below` (a relative path) in `top`, the
+// outermost folder the editor may make on the way: gantrix/recovery in $XDG_STATE_HOME, else
+// state/gantrix/recovery in $HOME/.local; on Windows recovery in %LOCALAPPDATA%\Gantrix.
+bool recoveryFolder(std::string& top, std::string& below, std::string& error);
 
 // `seconds` since 1970 as the user's clock shows it; false when the system cannot say.
 bool localTime(int64_t seconds, std::tm& local);

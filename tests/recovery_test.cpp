@@ -1,8 +1,10 @@
+#include "edit/folders.h"
 #include "edit/recovery.h"
 #include "edit/save_load.h"
 #include "tests/test_support.h"
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -66,4 +68,24 @@ TEST_F(ScratchFolderTest, RecoveryCopiesAreKeptPrunedAndRemoved)
     const std::string next = mine.substr(0, mine.size() - 4) + "-2.hul";
     EXPECT_EQ(readFile(mine), "0\r\n0\r\n");
     EXPECT_EQ(readFile(next), formatShipFile(ship.triangles, ship.attachments));
+}
+
+// The folders on the way are made as far as they are missing, each the user's alone whatever the
+// umask; a file in the way is named.
+TEST_F(ScratchFolderTest, RecoveryFoldersAreMadePrivate)
+{
+    std::string folder;
+    std::string error;
+    const mode_t mask = umask(0);
+    const bool made = makePrivateFolders(scratch + "/state/", "gantrix/recovery", folder, error);
+    umask(mask);
+    ASSERT_TRUE(made) << error;
+    EXPECT_EQ(folder, scratch + "/state/gantrix/recovery");
+    for (const std::string& path : {scratch + "/state", scratch + "/state/gantrix", folder})
+    {
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all) << path;
+    }
+    std::ofstream(folder + "/in the way");
+    EXPECT_FALSE(makePrivateFolders(scratch, "state/gantrix/recovery/in the way/x", folder, error));
+    EXPECT_EQ(error.find("cannot make the folder " + folder + "/in the way: "), 0u) << error;
 }
