@@ -15,16 +15,6 @@
 // The connection prepareDisplay holds until the toolkit has its own.
 static Display* heldDisplay = nullptr;
 
-// Closes the connection prepareDisplay opened.
-static void releaseDisplay()
-{
-    if (heldDisplay != nullptr)
-    {
-        XCloseDisplay(heldDisplay);
-        heldDisplay = nullptr;
-    }
-}
-
 // Xlib calls this from whichever call found the connection broken, and ends the program if it
 // returns. Nothing more can be drawn or asked of the server, so it ends the editor itself.
 static int onConnectionLost(Display* display)
@@ -111,35 +101,9 @@ bool prepareDisplay(int argc, char** argv, std::string& reason)
     return true;
 }
 
-// The editor's window and its connection, once nameWindowForDesktop has seen them.
+// The editor's window and its connection, once finishDisplay has seen them.
 static Display* windowDisplay = nullptr;
 static Window shownWindow = 0;
-
-// Gives the window its class ("gantrix", "Gantrix") and the editor's process id, by which
-// window managers, task lists and "end this window" commands find it.
-static void nameWindowForDesktop()
-{
-    Display* display = glXGetCurrentDisplay();
-    const GLXDrawable window = glXGetCurrentDrawable();
-    if (display == nullptr || window == 0)
-    {
-        return;
-    }
-    windowDisplay = display;
-    shownWindow = window;
-    char name[] = "gantrix";
-    char className[] = "Gantrix";
-    XClassHint hint = {name, className};
-    XSetClassHint(display, window, &hint);
-    // The process id lets a window manager or a task list end the editor that owns the window;
-    // it only means something together with the machine's name, which the toolkit sets.
-    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-    const long pid = static_cast<long>(getpid());
-    XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&pid), 1);
-    showWindowIcon();
-    XFlush(display);
-}
 
 void exitIfWindowDestroyed()
 {
@@ -152,27 +116,40 @@ void exitIfWindowDestroyed()
     XGetWindowAttributes(windowDisplay, shownWindow, &attributes);
 }
 
-// The toolkit asks the X input extension for enter and leave events and keeps, never freeing
-// it, the data of each such event about the root window, which a drag leaving the window
-// brings. The window then takes the core X events the toolkit also asks for, which carry
-// everything the editor uses.
-static void useCoreInputEvents()
+void finishDisplay()
 {
+    if (heldDisplay != nullptr)
+    {
+        XCloseDisplay(heldDisplay);
+        heldDisplay = nullptr;
+    }
+    noteWindowOpen();
     Display* display = glXGetCurrentDisplay();
     const GLXDrawable window = glXGetCurrentDrawable();
     if (display == nullptr || window == 0)
     {
         return;
     }
+    windowDisplay = display;
+    shownWindow = window;
+    // The toolkit asks the X input extension for enter and leave events and keeps, never
+    // freeing it, the data of each such event about the root window, which a drag leaving the
+    // window brings. The window then takes the core X events the toolkit also asks for, which
+    // carry everything the editor uses.
     unsigned char noEvents[2] = {0, 0};
     XIEventMask mask = {XIAllMasterDevices, sizeof noEvents, noEvents};
     XISelectEvents(display, window, &mask, 1);
-}
-
-void finishDisplay()
-{
-    releaseDisplay();
-    noteWindowOpen();
-    useCoreInputEvents();
-    nameWindowForDesktop();
+    // The class ("gantrix", "Gantrix") and the process id are how window managers, task lists
+    // and "end this window" commands find the window; the id only means something together
+    // with the machine's name, which the toolkit sets.
+    char name[] = "gantrix";
+    char className[] = "Gantrix";
+    XClassHint hint = {name, className};
+    XSetClassHint(display, window, &hint);
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, window, pidAtom, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
+    showWindowIcon();
+    XFlush(display);
 }

@@ -48,12 +48,12 @@ bool folderKeepsEntries(const std::string& path);
 // Opening never waits: not for a FIFO's writer, nor for a device.
 bool openForReading(const std::string& path, FileHandle& handle, unsigned long& failure);
 bool openForRewrite(const std::string& path, FileHandle& handle, unsigned long& failure);
-// Creates a new file beside `target`, named after it with a point and six letters or digits
-// added, and holds it for removal at an end of the run that cannot wait (platform/run_end.h):
-// `hold` is the slot, -1 when none was free. A new file gets the permissions a new file gets
-// there.
-bool createTemporary(const std::string& target, std::string& tempPath, FileHandle& handle,
-                     int& hold, unsigned long& failure);
+// Creates the file `path`, which must not be there yet, with the permissions a new file gets
+// there, and holds it for removal at an end of the run that cannot wait (platform/run_end.h):
+// `hold` is the slot, -1 when none was free.
+bool createNewFile(const std::string& path, FileHandle& handle, int& hold, unsigned long& failure);
+// Whether `failure` says a file of that name is there already.
+bool isAlreadyThere(unsigned long failure);
 // Gives the new file `handle` at `tempPath` everything the old file at `target` carries besides
 // its bytes: the permission bits, the owner and group, the ACL and every extended attribute on
 // POSIX systems; the owner, the access list and the user's attributes on Windows. False when any

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <mutex>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -136,20 +135,9 @@ bool openForRewrite(const std::string& path, FileHandle& handle, unsigned long& 
 }
 
 // The file is made and held with the end signals blocked, so a Ctrl+C cannot fall between the
-// two and leave a file no one removes. mkstemp makes it 0600; it gets the bits a new file gets.
-bool createTemporary(const std::string& target, std::string& tempPath, FileHandle& handle,
-                     int& hold, unsigned long& failure)
+// two and leave a file no one removes.
+bool createNewFile(const std::string& path, FileHandle& handle, int& hold, unsigned long& failure)
 {
-    // The umask can only be read by setting it, and the recovery copies' writer thread saves
-    // too: two threads reading it at once could leave it 0 for good.
-    static std::mutex umaskRead;
-    mode_t mask = 0;
-    {
-        std::lock_guard<std::mutex> held(umaskRead);
-        mask = umask(0);
-        umask(mask);
-    }
-    tempPath = target + ".XXXXXX";
     sigset_t ends;
     sigset_t before;
     sigemptyset(&ends);
@@ -157,18 +145,17 @@ bool createTemporary(const std::string& target, std::string& tempPath, FileHandl
     sigaddset(&ends, SIGTERM);
     sigaddset(&ends, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &ends, &before);
-    const int fd = mkstemp(&tempPath[0]);
-    const int error = errno;
-    hold = fd >= 0 ? holdForRemoval(tempPath.c_str()) : -1;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    failure = static_cast<unsigned long>(errno);
+    hold = fd >= 0 ? holdForRemoval(path.c_str()) : -1;
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     handle = fd;
-    if (fd < 0)
-    {
-        failure = static_cast<unsigned long>(error);
-        return false;
-    }
-    fchmod(fd, 0666 & ~mask);
-    return true;
+    return fd >= 0;
+}
+
+bool isAlreadyThere(unsigned long failure)
+{
+    return failure == EEXIST;
 }
 
 // The names of the extended attributes of a path or of an open file, each ended by a zero. A

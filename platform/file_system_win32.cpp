@@ -2,7 +2,6 @@
 #include "platform/run_end.h"
 #include "platform/text_utf16.h"
 
-#include <cstdio>
 #include <vector>
 #include <windows.h>
 
@@ -42,11 +41,11 @@ FileKind kindOfName(const wchar_t* path)
 }
 
 bool openWide(const std::string& path, DWORD access, DWORD share, DWORD flags, FileHandle& handle,
-              unsigned long& failure)
+              unsigned long& failure, DWORD disposition = OPEN_EXISTING)
 {
     const WidePath wide(path);
     HANDLE opened =
-        wide.valid ? CreateFileW(wide.text, access, share, nullptr, OPEN_EXISTING, flags, nullptr)
+        wide.valid ? CreateFileW(wide.text, access, share, nullptr, disposition, flags, nullptr)
                    : INVALID_HANDLE_VALUE;
     if (!wide.valid)
     {
@@ -93,24 +92,17 @@ std::string systemReason(unsigned long code)
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    std::wstring wide = length > 0 ? std::wstring(message, length) : std::wstring();
+    std::string text = length > 0 ? narrow(std::wstring(message, length)) : std::string();
     LocalFree(message);
-    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' ||
-                             wide.back() == L'.'))
+    for (char& c : text)
     {
-        wide.pop_back();
+        c = c == '\r' || c == '\n' ? ' ' : c;
     }
-    for (wchar_t& c : wide)
+    while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
     {
-        c = (c == L'\r' || c == L'\n') ? L' ' : c;
+        text.pop_back();
     }
-    if (wide.empty())
-    {
-        char number[32];
-        std::snprintf(number, sizeof number, "system error %lu", static_cast<unsigned long>(code));
-        return number;
-    }
-    return narrow(wide);
+    return text.empty() ? "system error " + std::to_string(code) : text;
 }
 
 bool isNotFound(unsigned long failure)
@@ -188,42 +180,17 @@ bool openForRewrite(const std::string& path, FileHandle& handle, unsigned long& 
     return openWide(path, GENERIC_WRITE, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, handle, failure);
 }
 
-// A name beside the target that no other file has yet: the target's name, a point and six
-// letters or digits, as other systems' temporary files are named.
-bool createTemporary(const std::string& target, std::string& tempPath, FileHandle& handle,
-                     int& hold, unsigned long& failure)
+bool createNewFile(const std::string& path, FileHandle& handle, int& hold, unsigned long& failure)
 {
-    static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    unsigned long long seed =
-        static_cast<unsigned long long>(now.QuadPart) ^ (GetCurrentProcessId() * 2654435761ull);
-    handle = NO_FILE;
-    hold = -1;
-    failure = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100 && failure == ERROR_FILE_EXISTS; ++attempt)
-    {
-        tempPath = target + ".";
-        for (int i = 0; i < 6; ++i)
-        {
-            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-            tempPath += LETTERS[(seed >> 33) % (sizeof LETTERS - 1)];
-        }
-        const WidePath wide(tempPath);
-        const HANDLE made = wide.valid ? CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr,
-                                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                       : INVALID_HANDLE_VALUE;
-        failure = made != INVALID_HANDLE_VALUE ? 0
-                  : wide.valid                 ? GetLastError()
-                                               : ERROR_INVALID_NAME;
-        failure = failure == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : failure;
-        handle = made == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<FileHandle>(made);
-    }
-    if (handle != NO_FILE)
-    {
-        hold = holdForRemoval(tempPath.c_str());
-    }
-    return handle != NO_FILE;
+    const bool made =
+        openWide(path, GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, handle, failure, CREATE_NEW);
+    hold = made ? holdForRemoval(path.c_str()) : -1;
+    return made;
+}
+
+bool isAlreadyThere(unsigned long failure)
+{
+    return failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS;
 }
 
 // The old file's owner, group and access list go to the new file as they are, protected or
@@ -411,13 +378,10 @@ bool replaceFile(const std::string& from, const std::string& to, unsigned long& 
     constexpr DWORD PAUSE_MS = 20;
     const WidePath source(from);
     const WidePath target(to);
-    for (int attempt = 1;; ++attempt)
+    for (int attempt = 1;
+         !MoveFileExW(source.text, target.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+         ++attempt)
     {
-        if (MoveFileExW(source.text, target.text,
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        {
-            return true;
-        }
         failure = GetLastError();
         const bool passing = failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION ||
                              failure == ERROR_LOCK_VIOLATION;
@@ -427,6 +391,7 @@ bool replaceFile(const std::string& from, const std::string& to, unsigned long& 
         }
         Sleep(PAUSE_MS);
     }
+    return true;
 }
 
 bool removeFile(const std::string& path, unsigned long& failure)

@@ -5,6 +5,7 @@
 #include "shipfile/file_source.h"
 
 #include <cassert>
+#include <chrono>
 
 // A save passes through these states, the same on every system:
 //
@@ -78,6 +79,31 @@ bool removeTemporary(FileReplacement& r, std::string& reason)
     return removed;
 }
 
+// Creates a file beside the target that no other file has yet, named after it with a point and
+// six letters or digits added, as temporary files are named.
+bool createTemporary(FileReplacement& r, FileHandle& handle, unsigned long& failure)
+{
+    static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    // The clock and where this thread keeps its draw tell two runs, and two threads, apart.
+    thread_local uint64_t draw =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        reinterpret_cast<uintptr_t>(&draw);
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        draw = draw * 6364136223846793005ull + 1442695040888963407ull;
+        r.tempPath = r.target + ".";
+        for (int i = 0; i < 6; ++i)
+        {
+            r.tempPath += LETTERS[(draw >> (28 + 6 * i)) % (sizeof LETTERS - 1)];
+        }
+        if (createNewFile(r.tempPath, handle, r.hold, failure) || !isAlreadyThere(failure))
+        {
+            return handle != NO_FILE;
+        }
+    }
+    return false;
+}
+
 // A failed save's line, with the temporary file the system would not remove named in it.
 void sayLeft(const FileReplacement& r, const std::string& reason, std::string& error)
 {
@@ -128,7 +154,7 @@ bool beginFileReplacement(const char* path, FileReplacement& replacement, std::s
     // The new content goes to a file beside the target and is renamed over it only once it
     // is complete on disk, so a crash or a full disk never leaves a truncated ship file.
     FileHandle handle = NO_FILE;
-    if (!createTemporary(r.target, r.tempPath, handle, r.hold, failure))
+    if (!createTemporary(r, handle, failure))
     {
         // The folder takes no new files, but its ship file may be writable.
         r.tempPath.clear();
