@@ -76,17 +76,18 @@ bool closeFile(FileHandle handle, unsigned long& failure);
 // Asks, for the open file at `path` of `oldSize` bytes that is to be written over from its first
 // byte with `size` bytes, for everything that could refuse those bytes later: the process's
 // file-size limit, real space on the disk for the whole length, holes and shared blocks included.
-// What cannot be promised fails, with the words of one of the refusals below in `refusal` or the
-// system's error in `failure` (`refusal` null). The file keeps its bytes and length either way,
-// and the next write goes to its first byte.
+// What cannot be promised fails, with what the system cannot do in `refusal`, or the system's
+// error in `failure` (`refusal` none). The file keeps its bytes and length either way, and the
+// next write goes to its first byte.
+enum class Unreserved
+{
+    none,
+    unsupported, // the file system takes no requests for space
+    copyOnWrite, // every block written over goes somewhere new
+    sparse,      // a sparse or compressed file
+};
 bool reserveRewrite(FileHandle handle, const std::string& path, uint64_t oldSize, uint64_t size,
-                    unsigned long& failure, const char*& refusal);
-constexpr const char* NO_RESERVATION =
-    "the file system cannot reserve space for rewriting the file in place";
-constexpr const char* NO_RESERVATION_COPY_ON_WRITE =
-    "a copy-on-write file system cannot promise the space for rewriting the file in place";
-constexpr const char* NO_RESERVATION_SPARSE =
-    "a sparse or compressed file cannot have space reserved for rewriting it in place";
+                    unsigned long& failure, Unreserved& refusal);
 
 // Puts the file at `from` in the place of `to` in one step, `to` replaced whole; a file that
 // another program holds for a moment (a virus scanner) is waited for a little.

@@ -318,9 +318,9 @@ static int allocate(int fd, int mode, uint64_t length)
 }
 
 bool reserveRewrite(FileHandle handle, const std::string&, uint64_t oldSize, uint64_t size,
-                    unsigned long& failure, const char*& refusal)
+                    unsigned long& failure, Unreserved& refusal)
 {
-    refusal = nullptr;
+    refusal = Unreserved::none;
     // A write past the file-size limit fails wherever the old file ends, so the limit is
     // weighed against the whole new length, shorter than the old file or not.
     rlimit limit;
@@ -340,7 +340,7 @@ bool reserveRewrite(FileHandle handle, const std::string&, uint64_t oldSize, uin
     if (fstatfs(fd, &fileSystem) == 0 &&
         overwritesNeedNewSpace(static_cast<uint32_t>(fileSystem.f_type)))
     {
-        refusal = NO_RESERVATION_COPY_ON_WRITE;
+        refusal = Unreserved::copyOnWrite;
         return false;
     }
     // A block shared with another file (a copy made by reference) needs one of its own before
@@ -363,7 +363,7 @@ bool reserveRewrite(FileHandle handle, const std::string&, uint64_t oldSize, uin
             (void)ignored;
         }
         failure = static_cast<unsigned long>(error);
-        refusal = error == EOPNOTSUPP ? NO_RESERVATION : nullptr;
+        refusal = error == EOPNOTSUPP ? Unreserved::unsupported : Unreserved::none;
         return false;
     }
     return true;

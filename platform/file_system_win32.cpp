@@ -339,9 +339,9 @@ static bool fillTail(HANDLE handle, uint64_t from, uint64_t size, unsigned long&
 // A sparse or compressed file may need new space for any byte written over, and no call
 // promises it; such a file is not rewritten in place.
 bool reserveRewrite(FileHandle file, const std::string& path, uint64_t oldSize, uint64_t size,
-                    unsigned long& failure, const char*& refusal)
+                    unsigned long& failure, Unreserved& refusal)
 {
-    refusal = nullptr;
+    refusal = Unreserved::none;
     const HANDLE handle = toHandle(file);
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
@@ -350,7 +350,7 @@ bool reserveRewrite(FileHandle file, const std::string& path, uint64_t oldSize, 
     }
     if ((info.dwFileAttributes & (FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_COMPRESSED)) != 0)
     {
-        refusal = NO_RESERVATION_SPARSE;
+        refusal = Unreserved::sparse;
         return false;
     }
     bool ok = true;

@@ -193,15 +193,23 @@ bool reserveFileReplacement(FileReplacement& replacement, uint64_t size, std::st
         return true;
     }
     unsigned long failure = 0;
-    const char* refusal = nullptr;
-    if (!reserveRewrite(replacement.handle, replacement.target, replacement.oldSize, size, failure,
-                        refusal))
+    Unreserved refusal = Unreserved::none;
+    if (reserveRewrite(replacement.handle, replacement.target, replacement.oldSize, size, failure,
+                       refusal))
     {
-        error = stepLine("writing", replacement.target,
-                         refusal != nullptr ? refusal : systemReason(failure));
-        return false;
+        return true;
     }
-    return true;
+    // The words for what the system cannot do, by Unreserved.
+    const char* const REFUSALS[] = {
+        nullptr,
+        "the file system cannot reserve space for rewriting the file in place",
+        "a copy-on-write file system cannot promise the space for rewriting the file in place",
+        "a sparse or compressed file cannot have space reserved for rewriting it in place",
+    };
+    const char* words = REFUSALS[static_cast<int>(refusal)];
+    error =
+        stepLine("writing", replacement.target, words != nullptr ? words : systemReason(failure));
+    return false;
 }
 
 bool writeFileReplacement(FileReplacement& replacement, const char* data, size_t size,
