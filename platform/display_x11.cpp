@@ -96,8 +96,9 @@ bool prepareDisplay(int argc, char** argv, std::string& reason)
     exitWhenDisplayLost();
     char place[300];
     std::snprintf(place, sizeof place, " on X display '%s'", shown);
-    reportToolkitErrors(place, "no OpenGL there: use a screen depth of 24, not 8, and unset "
-                               "LIBGL_ALWAYS_INDIRECT; no GPU is needed");
+    reportToolkitErrors(place, "no OpenGL there: use a screen depth of 24, not 8, and ask for no "
+                               "indirect rendering (-indirect, LIBGL_ALWAYS_INDIRECT); no GPU is "
+                               "needed");
     return true;
 }
 

@@ -62,13 +62,15 @@ TEST(Startup, NoDisplayIsOneClearLine)
 
 // A display that cannot give the window OpenGL is named in one line too, without the toolkit's
 // own message or a dump of the failed X request: an 8-bit screen has no GLX visual, and a server
-// without indirect GLX refuses the context indirect rendering asks for.
+// without indirect GLX refuses the context indirect rendering asks for, by the environment or by
+// the toolkit's argument.
 TEST(Startup, DisplayWithoutUsableOpenGlIsOneClearLine)
 {
     const std::string onServer = GANTRIX_WITH_XVFB " " GANTRIX_BINARY;
     const Outcome eightBit = runEditor("WITH_XVFB_DEPTH=8", "", onServer);
     const Outcome indirect = runEditor("LIBGL_ALWAYS_INDIRECT=1", "", onServer);
-    for (const Outcome& refused : {eightBit, indirect})
+    const Outcome asked = runEditor("", "-indirect", onServer);
+    for (const Outcome& refused : {eightBit, indirect, asked})
     {
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_EQ(refused.output.rfind("gantrix: cannot open the window on X display ':", 0), 0u)
