@@ -22,13 +22,14 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // Before the window, so the line about unsaved work of an earlier run comes first.
-    startRecovery(RECOVERY_QUIET_MILLISECONDS);
     setDisplayLostLastWords(writeRecoveryLastWords);
     watchRunEnd();
 
     createEditorWindow(&argc, argv);
     finishDisplay();
+    // Once the window is open, so that a window that cannot open ends with its one line, and
+    // the line about unsaved work of an earlier run speaks of a window the user has.
+    startRecovery(RECOVERY_QUIET_MILLISECONDS);
 
     glutKeyboardFunc(onKeyboard);
     glutDisplayFunc(onDisplay);

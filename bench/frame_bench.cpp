@@ -305,10 +305,13 @@ static void BM_FrameEditingWhileCopying(benchmark::State& state)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         onDisplay();
+        std::string top;
+        std::string below;
         std::string folder;
         std::string error;
         std::vector<FolderFile> files;
-        if (!recoveryFolder(folder, error) || !listFolderFiles(folder, files, error))
+        if (!recoveryFolder(top, below, error) || !makePrivateFolders(top, below, folder, error) ||
+            !listFolderFiles(folder, files, error))
         {
             break;
         }

@@ -1,5 +1,7 @@
 #include "edit/folders.h"
 
+#include "platform/file_system.h"
+
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -31,14 +33,10 @@ bool makePrivateFolders(const std::string& top, const std::string& below, std::s
     const fs::path inner = fs::u8path(below);
     for (auto part = inner.begin();; path /= *part++)
     {
-        std::error_code failure;
-        if (fs::create_directory(path, failure))
+        unsigned long failure = 0;
+        if (!makeFolder(path.u8string(), failure))
         {
-            fs::permissions(path, fs::perms::owner_all, failure);
-        }
-        if (failure)
-        {
-            error = "cannot make the folder " + path.u8string() + ": " + failure.message();
+            error = "cannot make the folder " + path.u8string() + ": " + systemReason(failure);
             return false;
         }
         if (part == inner.end())

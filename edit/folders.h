@@ -5,7 +5,8 @@
 #include <vector>
 
 // The working folder and the files of a folder, as the save, the load and the recovery copies
-// name them: over the standard library's file system, the same on every system. Paths are
+// name them: over the standard library's file system, and the system's own for the folders made
+// (platform/file_system.h), the same on every system. Paths are
 // UTF-8; every failure comes back as a one-line reason in `error`; nothing here prints.
 
 // The full path of the working folder.

@@ -32,17 +32,10 @@ void sayLastWords()
     }
 }
 
-// The line is put together on the stack: the callers run inside a failed call of the toolkit or
-// of the display's library.
-void endForDisplay(const char* what, const char* line)
+// The callers put the line together on the stack: they run inside a failed call of the toolkit
+// or of the display's library.
+void endWithLine(const char* line)
 {
-    char unopened[1200];
-    if (!windowOpen)
-    {
-        std::snprintf(unopened, sizeof unopened, "gantrix: cannot open the window%s: %s (%s)",
-                      windowPlace, what, windowHint);
-        line = unopened;
-    }
     writeErrorLine(line);
     sayLastWords();
     exitAfterLines();
@@ -62,9 +55,17 @@ static void onToolkitError(const char* format, va_list arguments)
 {
     char message[512];
     formatOneLine(message, sizeof message, format, arguments);
-    char line[600];
-    std::snprintf(line, sizeof line, "gantrix: the toolkit failed: %s", message);
-    endForDisplay(message, line);
+    char line[1200];
+    if (windowOpen)
+    {
+        std::snprintf(line, sizeof line, "gantrix: the toolkit failed: %s", message);
+    }
+    else
+    {
+        std::snprintf(line, sizeof line, "gantrix: cannot open the window%s: %s (%s)", windowPlace,
+                      message, windowHint);
+    }
+    endWithLine(line);
 }
 
 // The toolkit's warnings keep its own words, but go out as the editor's other lines do, which

@@ -39,6 +39,5 @@ void reportToolkitErrors(const char* place, const char* hint);
 void noteWindowOpen();
 // Runs the last words, once: a failure inside them that comes back here does not run them again.
 void sayLastWords();
-// Ends the editor, after the last words, with "gantrix: cannot open the window..." naming
-// `what` while the window is not yet open, and with `line` once it is.
-[[noreturn]] void endForDisplay(const char* what, const char* line);
+// Writes `line`, runs the last words and ends the editor with status 1.
+[[noreturn]] void endWithLine(const char* line);

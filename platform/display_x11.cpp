@@ -22,7 +22,7 @@ static int onConnectionLost(Display* display)
     char line[512];
     std::snprintf(line, sizeof line, "gantrix: lost the connection to the X display '%s'",
                   display != nullptr ? DisplayString(display) : "");
-    endForDisplay("the X server broke the connection", line);
+    endWithLine(line);
 }
 
 // Any error from the server ends the editor, as Xlib's own handler would, but with one line:
@@ -31,10 +31,6 @@ static int onConnectionLost(Display* display)
 static int onRequestFailed(Display* display, XErrorEvent* event)
 {
     const char* name = display != nullptr ? DisplayString(display) : "";
-    char text[128] = "";
-    XGetErrorText(display, event->error_code, text, sizeof text);
-    char what[200];
-    std::snprintf(what, sizeof what, "the X server refused a request: %s", text);
     char line[512];
     if (event->error_code == BadWindow || event->error_code == BadDrawable)
     {
@@ -45,10 +41,12 @@ static int onRequestFailed(Display* display, XErrorEvent* event)
     }
     else
     {
+        char text[128] = "";
+        XGetErrorText(display, event->error_code, text, sizeof text);
         std::snprintf(line, sizeof line, "gantrix: X display '%s' refused a request: %s", name,
                       text);
     }
-    endForDisplay(what, line);
+    endWithLine(line);
 }
 
 // From now on a lost connection to the X server, or a request it refuses, ends the editor

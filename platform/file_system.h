@@ -54,6 +54,9 @@ bool openForRewrite(const std::string& path, FileHandle& handle, unsigned long& 
 bool createNewFile(const std::string& path, FileHandle& handle, int& hold, unsigned long& failure);
 // Whether `failure` says a file of that name is there already.
 bool isAlreadyThere(unsigned long failure);
+// Makes the folder `path`, whose parent is there, the user's alone from the start (mode 0700
+// where the system has modes); true too when a folder is there already, which stays as it is.
+bool makeFolder(const std::string& path, unsigned long& failure);
 // Gives the new file `handle` at `tempPath` everything the old file at `target` carries besides
 // its bytes: the permission bits, the owner and group, the ACL and every extended attribute on
 // POSIX systems; the owner, the access list and the user's attributes on Windows. False when any

@@ -158,6 +158,15 @@ bool isAlreadyThere(unsigned long failure)
     return failure == EEXIST;
 }
 
+// The chmod gives the owner back what a umask such as 0277 took.
+bool makeFolder(const std::string& path, unsigned long& failure)
+{
+    struct stat info;
+    return (mkdir(path.c_str(), 0700) == 0 && chmod(path.c_str(), 0700) == 0) ||
+           (errno == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) ||
+           failed(failure);
+}
+
 // The names of the extended attributes of a path or of an open file, each ended by a zero. A
 // list that grows between the two calls fails, and the save then writes the file in place.
 static bool attributeNames(const char* path, int fd, std::vector<char>& names)

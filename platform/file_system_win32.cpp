@@ -193,6 +193,19 @@ bool isAlreadyThere(unsigned long failure)
     return failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS;
 }
 
+bool makeFolder(const std::string& path, unsigned long& failure)
+{
+    const WidePath wide(path);
+    if (CreateDirectoryW(wide.text, nullptr))
+    {
+        return true;
+    }
+    failure = GetLastError();
+    const DWORD attributes = GetFileAttributesW(wide.text);
+    return failure == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // The old file's owner, group and access list go to the new file as they are, protected or
 // inherited; of its attributes, the ones the user sets (hidden, system, archive, not indexed),
 // not the ones that describe how the old file is stored (offline, a reparse point ...).

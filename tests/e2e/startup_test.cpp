@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -63,11 +66,18 @@ TEST(Startup, NoDisplayIsOneClearLine)
 // A display that cannot give the window OpenGL is named in one line too, without the toolkit's
 // own message or a dump of the failed X request: an 8-bit screen has no GLX visual, and a server
 // without indirect GLX refuses the context indirect rendering asks for, by the environment or by
-// the toolkit's argument.
+// the toolkit's argument. A run without a window keeps no recovery copies: its state folder is not
+// even made.
 TEST(Startup, DisplayWithoutUsableOpenGlIsOneClearLine)
 {
     const std::string onServer = GANTRIX_WITH_XVFB " " GANTRIX_BINARY;
-    const Outcome eightBit = runEditor("WITH_XVFB_DEPTH=8", "", onServer);
+    char scratch[] = "/tmp/gantrix-startup-XXXXXX";
+    ASSERT_NE(mkdtemp(scratch), nullptr);
+    const std::string state = std::string(scratch) + "/state";
+    const Outcome eightBit =
+        runEditor("XDG_STATE_HOME=" + state + " WITH_XVFB_DEPTH=8", "", onServer);
+    EXPECT_NE(access(state.c_str(), F_OK), 0) << state;
+    std::filesystem::remove_all(scratch);
     const Outcome indirect = runEditor("LIBGL_ALWAYS_INDIRECT=1", "", onServer);
     const Outcome asked = runEditor("", "-indirect", onServer);
     for (const Outcome& refused : {eightBit, indirect, asked})
