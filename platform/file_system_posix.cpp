@@ -70,22 +70,12 @@ bool followLinks(const std::string& path, std::string& target, unsigned long& fa
 
 static FileKind kindOfMode(mode_t mode)
 {
-    switch (mode & S_IFMT)
-    {
-        case S_IFREG:
-            return FileKind::regular;
-        case S_IFDIR:
-            return FileKind::folder;
-        case S_IFIFO:
-            return FileKind::fifo;
-        case S_IFCHR:
-        case S_IFBLK:
-            return FileKind::device;
-        case S_IFSOCK:
-            return FileKind::socket;
-        default:
-            return FileKind::other;
-    }
+    return S_ISREG(mode)                    ? FileKind::regular
+           : S_ISDIR(mode)                  ? FileKind::folder
+           : S_ISFIFO(mode)                 ? FileKind::fifo
+           : S_ISCHR(mode) || S_ISBLK(mode) ? FileKind::device
+           : S_ISSOCK(mode)                 ? FileKind::socket
+                                            : FileKind::other;
 }
 
 bool pathKind(const std::string& path, FileKind& kind, unsigned long& failure)
@@ -181,18 +171,6 @@ static bool attributeNames(const char* path, int fd, std::vector<char>& names)
     return got >= 0 || errno == ENOTSUP;
 }
 
-static bool containsName(const std::vector<char>& names, const char* name)
-{
-    for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1)
-    {
-        if (std::strcmp(&names[at], name) == 0)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The owner and group first, since giving a file away clears its set-id bits; then the bits;
 // then the attributes, the access ACL among them, whose mask the group bits already hold. An
 // attribute the new file has from its folder (a default ACL) that the old one lacks goes.
@@ -220,9 +198,12 @@ bool copyFileFacts(const std::string& target, FileHandle handle, const std::stri
     {
         return failed(failure);
     }
+    // Each name between zeros, so one name is never found inside another.
+    const std::string kept = '\0' + std::string(names.begin(), names.end());
     for (size_t at = 0; at < fresh.size(); at += std::strlen(&fresh[at]) + 1)
     {
-        if (!containsName(names, &fresh[at]) && fremovexattr(fd, &fresh[at]) != 0)
+        const bool hadIt = kept.find('\0' + std::string(&fresh[at]) + '\0') != std::string::npos;
+        if (!hadIt && fremovexattr(fd, &fresh[at]) != 0)
         {
             return failed(failure);
         }

@@ -2,6 +2,7 @@
 #include "platform/run_end.h"
 #include "platform/text_utf16.h"
 
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -66,27 +67,26 @@ bool seekTo(HANDLE handle, uint64_t offset)
 
 std::string systemReason(unsigned long code)
 {
-    switch (code)
+    // The words the editor uses on every system for the failures met most.
+    static const std::pair<DWORD, const char*> COMMON[] = {
+        {ERROR_FILE_NOT_FOUND, "No such file or directory"},
+        {ERROR_PATH_NOT_FOUND, "No such file or directory"},
+        {ERROR_INVALID_NAME, "not a valid file name"},
+        {ERROR_ACCESS_DENIED, "Permission denied"},
+        {ERROR_WRITE_PROTECT, "Permission denied"},
+        {ERROR_DISK_FULL, "No space left on device"},
+        {ERROR_HANDLE_DISK_FULL, "No space left on device"},
+        {ERROR_SHARING_VIOLATION, "in use by another program"},
+        {ERROR_LOCK_VIOLATION, "in use by another program"},
+        {ERROR_NOT_ENOUGH_MEMORY, "Cannot allocate memory"},
+        {ERROR_OUTOFMEMORY, "Cannot allocate memory"},
+    };
+    for (const auto& [known, words] : COMMON)
     {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return "No such file or directory";
-        case ERROR_INVALID_NAME:
-            return "not a valid file name";
-        case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-            return "Permission denied";
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return "No space left on device";
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return "in use by another program";
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            return "Cannot allocate memory";
-        default:
-            break;
+        if (known == code)
+        {
+            return words;
+        }
     }
     wchar_t* message = nullptr;
     const DWORD length = FormatMessageW(
@@ -331,22 +331,17 @@ static bool surelyLacksRoom(const std::string& path, uint64_t needed)
 // give it space on every file system (a network share or a file system that keeps holes may
 // only note the new length), but written bytes have their space, and none of the old bytes
 // changes on the way.
-static bool fillTail(HANDLE handle, uint64_t from, uint64_t size, unsigned long& failure)
+static bool fillTail(FileHandle file, uint64_t from, uint64_t size, unsigned long& failure)
 {
     static const char ZEROS[64 * 1024] = {};
-    bool ok = seekTo(handle, from);
-    for (uint64_t at = from; ok && at < size;)
+    bool ok = seekTo(toHandle(file), from) || failed(failure);
+    for (uint64_t at = from; ok && at < size; at += sizeof ZEROS)
     {
-        const DWORD ask =
-            size - at > sizeof ZEROS ? DWORD{sizeof ZEROS} : static_cast<DWORD>(size - at);
-        DWORD done = 0;
-        const bool wrote = WriteFile(handle, ZEROS, ask, &done, nullptr) != 0;
-        // A write that takes fewer bytes without an error of its own is the disk filling up.
-        ok = wrote && done == ask;
-        failure = ok ? 0 : wrote ? ERROR_DISK_FULL : GetLastError();
-        at += done;
+        size_t written = 0;
+        ok = writeAll(file, ZEROS, size - at < sizeof ZEROS ? size - at : sizeof ZEROS, written,
+                      failure);
     }
-    return ok && (FlushFileBuffers(handle) || failed(failure));
+    return ok && flushFile(file, failure);
 }
 
 // A sparse or compressed file may need new space for any byte written over, and no call
@@ -371,7 +366,7 @@ bool reserveRewrite(FileHandle file, const std::string& path, uint64_t oldSize, 
     {
         ok = !surelyLacksRoom(path, size - oldSize);
         failure = ok ? 0 : ERROR_DISK_FULL;
-        ok = ok && fillTail(handle, oldSize, size, failure);
+        ok = ok && fillTail(file, oldSize, size, failure);
         if (!ok)
         {
             seekTo(handle, oldSize);

@@ -6,21 +6,15 @@
 
 const char* notRegularFile(FileKind kind)
 {
-    switch (kind)
-    {
-        case FileKind::folder:
-            return "a folder, not a regular file";
-        case FileKind::fifo:
-            return "a FIFO, not a regular file";
-        case FileKind::pipe:
-            return "a pipe, not a regular file";
-        case FileKind::device:
-            return "a device, not a regular file";
-        case FileKind::socket:
-            return "a socket, not a regular file";
-        default:
-            return "not a regular file";
-    }
+    // By FileKind, from regular on.
+    static const char* const WORDS[] = {
+        "not a regular file",           "a folder, not a regular file",
+        "a FIFO, not a regular file",   "a pipe, not a regular file",
+        "a device, not a regular file", "a socket, not a regular file",
+        "not a regular file",
+    };
+    static_assert(sizeof WORDS / sizeof *WORDS == static_cast<int>(FileKind::other) + 1, "");
+    return WORDS[static_cast<int>(kind)];
 }
 
 // What the path names is looked at before it is opened, so a device name or a pipe is refused
